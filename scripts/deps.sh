@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian packages havoc needs to build, play and test, when any
+# is missing. Safe to run again: it does nothing once all are there.
+set -euo pipefail
+
+packages=(
+    build-essential cmake pkg-config
+    liballegro4-dev libx11-dev libxtst-dev libgtest-dev
+    xvfb x11-apps x11-utils xdotool imagemagick sox
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+echo "installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: the frame-level and
+# end-to-end tests, then the frame-level tests again under AddressSanitizer
+# and UndefinedBehaviorSanitizer. Each test starts its own Xvfb.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+"$here/scripts/deps.sh"
+"$here/scripts/build.sh"
+"$here/scripts/build.sh" asan
+cd "$here/build"
+ctest --output-on-failure
+cd "$here/build-asan"
+ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -L frame

@@ -1,0 +1,42 @@
+// Every picture and sound of havoc, loaded by name from havoc.dat in the
+// working directory at start-up and released at shutdown. Read-only between.
+#pragma once
+
+#include <allegro.h>
+
+// Images, in load order.
+extern BITMAP *bat_image;          // bat.tga: 5 frames of 160 x 120
+extern BITMAP *crack_image;        // crack.tga: stamped turned at the mouse
+extern BITMAP *saber_image;        // saber.tga: 5 cells of 258 x 245
+extern BITMAP *saber_hole_image;   // saberhole.tga: burn mark of the trail
+extern BITMAP *laser_image;        // laser.tga: 4 frames of 173 x 163
+extern BITMAP *laser_hole_image;   // laserhole.tga: stamped turned at the end of a shot
+extern BITMAP *lady_sheet;         // lady.tga: 3 frames of 29 x 29
+extern BITMAP *pointer_image;      // pointer.tga: the lady tool's mouse pointer
+extern BITMAP *lady_frames[3];     // sub-bitmaps of lady_sheet, sharing its pixels
+extern BITMAP *palette_icons[5];   // icon00.tga to icon03.tga (the tools), iconend.tga
+extern BITMAP *palette_cap;        // cap.tga: the palette's left end piece
+extern BITMAP *palette_cap_mirrored; // the right end piece, made from palette_cap
+
+// Sounds, in load order.
+extern SAMPLE *laser_sound;        // laser.wav
+extern SAMPLE *glass_sound;        // glass.wav
+extern SAMPLE *lightsaber_sound;   // lightsaber.wav: the hum
+extern SAMPLE *saber_on_sound;     // saber0.wav
+extern SAMPLE *saber_off_sound;    // saberout.wav
+extern SAMPLE *mampf_sound;        // mampf.wav: the lady's munching loop
+
+// "havoc.dat#<name>" through load_bitmap / load_sample; null on failure.
+BITMAP *load_image(const char *name);
+SAMPLE *load_sound(const char *name);
+
+// The five icons, the cap and its mirror.
+void load_palette_icons();
+
+// Loads everything in order; stops the program with a one-line message
+// naming the data file or object when something is missing or damaged.
+void load_assets();
+
+// Destroys every image (derived ones included) and then every sound, in
+// load order.
+void release_assets();

@@ -1,0 +1,73 @@
+// havoc: photographs the desktop, goes full screen at the desktop's own size
+// and depth showing the photograph, and lets the user wreck it with the
+// tools of the palette. Nothing is written back to the desktop or to disk.
+#include "shell/assets.h"
+#include "shell/fatal.h"
+#include "shell/outer_loop.h"
+#include "shell/scene.h"
+#include "shell/snapshot.h"
+
+#include <cstdio>
+
+static const int TICK_MS = 10;
+
+static BITMAP *screen_sized_bitmap(const char *what, int w, int h)
+{
+    BITMAP *bmp = create_bitmap(w, h);
+    if (!bmp)
+        fatal("not enough memory for the %s (%dx%d)", what, w, h);
+    return bmp;
+}
+
+static void start_up()
+{
+    // The photograph comes first, while the desktop is still as the user left it.
+    capture_desktop();
+    if (allegro_init() != 0)
+        fatal("cannot start the game library: %s", allegro_error);
+
+    int w = 0, h = 0;
+    if (get_desktop_resolution(&w, &h) != 0)
+        fatal("cannot read the desktop's resolution");
+    int depth = desktop_color_depth();
+    set_color_depth(depth);
+    if (set_gfx_mode(GFX_AUTODETECT_FULLSCREEN, w, h, 0, 0) != 0)
+        fatal("cannot switch to a %dx%d full-screen mode at %d bits: %s", w, h, depth, allegro_error);
+
+    desktop_bmp = screen_sized_bitmap("desktop picture", w, h);
+    finish_desktop_capture();
+    back_buffer = screen_sized_bitmap("frame buffer", w, h);
+
+    if (install_keyboard() != 0)
+        fatal("cannot use the keyboard: %s", allegro_error);
+    if (install_mouse() < 0)
+        fatal("cannot use the mouse: %s", allegro_error);
+    if (install_timer() != 0)
+        fatal("cannot start the timer: %s", allegro_error);
+    // Without a sound device the library keeps its silent driver and the toy
+    // simply plays without sound.
+    if (install_sound(DIGI_AUTODETECT, MIDI_NONE, nullptr) != 0)
+        std::fprintf(stderr, "havoc: no sound device (%s): playing silently\n", allegro_error);
+    LOCK_VARIABLE(tick_count);
+    LOCK_FUNCTION(tick_handler);
+    if (install_int(tick_handler, TICK_MS) != 0)
+        fatal("cannot start the 10 ms tick: %s", allegro_error);
+
+    load_assets();
+}
+
+static void shut_down()
+{
+    destroy_bitmap(desktop_bmp);
+    destroy_bitmap(back_buffer);
+    release_assets();
+}
+
+int main()
+{
+    start_up();
+    run_outer_loop();
+    shut_down();
+    return 0;
+}
+END_OF_MAIN()

@@ -1,0 +1,90 @@
+// The shared scene state and the rules every loop follows.
+#include "scene.h"
+
+BITMAP *desktop_bmp = nullptr;
+BITMAP *back_buffer = nullptr;
+std::atomic<int32_t> tick_count{0};
+int current_tool = NO_TOOL;
+int step_deadline = 0;
+
+const int bat_sequence[] = {0, 1, 2, 1, 3, 4, -1};
+const int saber_sequence[] = {0, 1, 2, 3, 4, -1};
+const int laser_sequence[] = {0, 1, 2, 3, -1};
+const int lady_sequence[] = {0, 1, 2, 1, -1};
+int bat_step = 0;
+int saber_step = 0;
+int laser_step = 0;
+int lady_step = 0;
+
+void (*frame_hook)() = nullptr;
+
+// Pan scale of the library: 0 full left, 255 full right.
+static const int PAN_SPAN = 250;
+static const int PAN_LEFT = 3;
+static const int FULL_VOLUME = 255;
+static const int OWN_PITCH = 1000;
+
+void tick_handler()
+{
+    tick_count.fetch_add(1);
+}
+END_OF_FUNCTION(tick_handler)
+
+int tool_from_keys()
+{
+    static const int digit_keys[] = {KEY_1, KEY_2, KEY_3, KEY_4};
+    for (int tool = 0; tool < 4; ++tool)
+        if (key[digit_keys[tool]])
+            return tool;
+    return NO_TOOL;
+}
+
+int mouse_pan()
+{
+    return PAN_SPAN * mouse_x / back_buffer->w + PAN_LEFT;
+}
+
+void play_at_mouse(SAMPLE *sound)
+{
+    play_sample(sound, FULL_VOLUME, mouse_pan(), OWN_PITCH, 0);
+}
+
+void copy_background()
+{
+    blit(desktop_bmp, back_buffer, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
+}
+
+void begin_frame()
+{
+    copy_background();
+    if (mouse_needs_poll())
+        poll_mouse();
+}
+
+void show_frame()
+{
+    blit(back_buffer, screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
+    if (frame_hook)
+        frame_hook();
+}
+
+bool switch_tool_by_key()
+{
+    int chosen = tool_from_keys();
+    if (chosen < 0 || chosen == current_tool)
+        return false;
+    current_tool = chosen;
+    return true;
+}
+
+StepResult take_step(const int *sequence, int *step, int period)
+{
+    int now = tick_count.load();
+    if (now <= step_deadline)
+        return STEP_NOT_DUE;
+    if (sequence[*step + 1] == -1)
+        return STEP_AT_END;
+    ++*step;
+    step_deadline = now + period;
+    return STEP_TAKEN;
+}

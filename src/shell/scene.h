@@ -1,0 +1,89 @@
+// The state every loop of havoc shares, and the few rules they all follow:
+// the frame skeleton, the animation stepping rule, the number-key switch and
+// the stereo pan taken from the mouse.
+#pragma once
+
+#include <allegro.h>
+#include <atomic>
+#include <cstdint>
+
+// Tool indices as they appear in current_tool and as the palette returns them.
+enum {
+    NO_TOOL = -1,
+    TOOL_BAT = 0,
+    TOOL_SABER = 1,
+    TOOL_LASER = 2,
+    TOOL_LADY = 3,
+};
+
+// The desktop photograph being destroyed (screen size and depth). Tools draw
+// lasting damage into it; nothing ever restores it. Created by the shell.
+extern BITMAP *desktop_bmp;
+
+// Composition buffer (screen size): each frame starts as a copy of
+// desktop_bmp, gets the overlays, and is copied whole to the screen.
+extern BITMAP *back_buffer;
+
+// Ticks of 10 ms. tick_handler adds 1 on the library's timer thread; the
+// palette stores 0 when it opens. Atomic so the reset is never lost.
+extern std::atomic<int32_t> tick_count;
+
+// -1 none, 0 bat, 1 lightsaber, 2 laser, 3 lady. Set by the outer loop from
+// the palette, and by a tool loop just before it returns.
+extern int current_tool;
+
+// The active tool takes its next animation step only once tick_count is
+// strictly above this. Shared by all tools; the outer loop sets it to 0 each
+// time the palette hands over a tool, a number-key switch keeps it.
+extern int step_deadline;
+
+// Frame numbers of each tool's image strip, ended by -1, and each tool's
+// index into its table. The indices live for the whole run; each tool owns
+// and resets its own.
+extern const int bat_sequence[];    // 0, 1, 2, 1, 3, 4, -1
+extern const int saber_sequence[];  // 0, 1, 2, 3, 4, -1
+extern const int laser_sequence[];  // 0, 1, 2, 3, -1
+extern const int lady_sequence[];   // 0, 1, 2, 1, -1
+extern int bat_step;
+extern int saber_step;
+extern int laser_step;
+extern int lady_step;
+
+// Test seam: called right after every show step (a whole-screen copy, or a
+// strip copy during the palette's fade-in). Null in the shipped program.
+extern void (*frame_hook)();
+
+// Timer callback, every 10 ms: one more tick.
+void tick_handler();
+
+// Digit keys 1 to 4 of the main keyboard, in that order, give tools 0 to 3;
+// -1 when none is down. Reports key state, so a held key counts every call.
+int tool_from_keys();
+
+// 250 * mouse_x / width of back_buffer + 3: from 3 at the left edge to at
+// most 252 at the right.
+int mouse_pan();
+
+// Starts a sample once at full volume, its own pitch, panned by the mouse.
+void play_at_mouse(SAMPLE *sound);
+
+// Frame skeleton, step 2: a fresh copy of the picture into back_buffer.
+void copy_background();
+
+// Step 2 and 3 together: the copy, then a mouse poll where the driver needs one.
+void begin_frame();
+
+// Step 5: back_buffer onto the screen, whole.
+void show_frame();
+
+// Step 6: a number key of another tool makes it current. True when the loop
+// must return.
+bool switch_tool_by_key();
+
+// The animation stepping rule, for the tool whose table and index are given.
+enum StepResult {
+    STEP_NOT_DUE,   // tick_count is not yet above step_deadline
+    STEP_TAKEN,     // index advanced, deadline moved period ticks ahead
+    STEP_AT_END,    // the table stands on its last frame; deadline untouched
+};
+StepResult take_step(const int *sequence, int *step, int period);

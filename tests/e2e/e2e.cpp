@@ -1,0 +1,389 @@
+#include "e2e.h"
+
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <spawn.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char **environ;
+
+// Long enough for a loop that polls the input state to see a press.
+static const auto HOLD = std::chrono::milliseconds(80);
+static const double SERVER_START_SECONDS = 30;
+
+static std::string make_temp_dir(const char *what)
+{
+    std::string pattern = std::string("/tmp/havoc-") + what + ".XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data()))
+        std::abort();
+    return buf.data();
+}
+
+static int spawn(const std::vector<std::string> &args, const std::vector<std::string> &env,
+                 const std::string &cwd, const std::string &out_path)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0)
+            _exit(127);
+        if (!out_path.empty()) {
+            int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(out, 2);
+            int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+        }
+        // INT and QUIT as a terminal would deliver them, whatever we inherited.
+        signal(SIGINT, SIG_DFL);
+        signal(SIGQUIT, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        std::vector<char *> argv, envp;
+        for (const std::string &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        for (const std::string &e : env)
+            envp.push_back(const_cast<char *>(e.c_str()));
+        envp.push_back(nullptr);
+        execvpe(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+bool wait_until(const std::function<bool()> &condition, double seconds)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+        if (condition())
+            return true;
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+XServer::XServer(int w_, int h_, int depth_) : w(w_), h(h_), depth(depth_)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        std::abort();
+    pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        std::string geometry = std::to_string(w) + "x" + std::to_string(h) + "x" + std::to_string(depth);
+        std::string fd = std::to_string(fds[1]);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", geometry.c_str(),
+               "-nolisten", "tcp", "-noreset", (char *)nullptr);
+        _exit(127);
+    }
+    close(fds[1]);
+    char buf[32] = {};
+    FILE *in = fdopen(fds[0], "r");
+    if (!in || !std::fgets(buf, sizeof buf, in)) {
+        ADD_FAILURE() << "Xvfb did not start";
+        return;
+    }
+    std::fclose(in);
+    name = ":" + std::to_string(std::atoi(buf));
+    wait_until([&] { return (display = XOpenDisplay(name.c_str())) != nullptr; }, SERVER_START_SECONDS);
+    EXPECT_NE(display, nullptr) << "cannot connect to " << name;
+}
+
+XServer::~XServer()
+{
+    if (display)
+        XCloseDisplay(display);
+    if (pid > 0) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+}
+
+Picture screenshot(XServer &x)
+{
+    Display *d = x.display;
+    Window root = DefaultRootWindow(d);
+    XWindowAttributes attrs;
+    XGetWindowAttributes(d, root, &attrs);
+    XImage *image = XGetImage(d, root, 0, 0, attrs.width, attrs.height, AllPlanes, ZPixmap);
+    Picture p;
+    p.w = attrs.width;
+    p.h = attrs.height;
+    p.rgb.resize((size_t)p.w * p.h);
+    Visual *v = attrs.visual;
+    std::vector<XColor> colors;
+    if (v->c_class != TrueColor) {
+        colors.resize(256);
+        for (int i = 0; i < 256; ++i)
+            colors[i].pixel = (unsigned long)i;
+        XQueryColors(d, attrs.colormap, colors.data(), 256);
+    }
+    auto widen = [](unsigned long pixel, unsigned long mask) {
+        int shift = __builtin_ctzl(mask);
+        return (int)(((pixel & mask) >> shift) * 255 / (mask >> shift));
+    };
+    for (int y = 0; y < p.h; ++y)
+        for (int px = 0; px < p.w; ++px) {
+            unsigned long pixel = XGetPixel(image, px, y);
+            int rgb;
+            if (v->c_class == TrueColor)
+                rgb = widen(pixel, v->red_mask) << 16 | widen(pixel, v->green_mask) << 8 | widen(pixel, v->blue_mask);
+            else
+                rgb = (colors[pixel].red >> 8) << 16 | (colors[pixel].green >> 8) << 8 | (colors[pixel].blue >> 8);
+            p.rgb[(size_t)y * p.w + px] = rgb;
+        }
+    XDestroyImage(image);
+    return p;
+}
+
+Picture set_root_picture(XServer &x, const std::string &file)
+{
+    std::string picture = file;
+    std::string dir;
+    if (picture.empty()) {
+        // Colour everywhere and detail at every scale, so a misplaced,
+        // miscoloured or stale pixel shows.
+        dir = make_temp_dir("root");
+        picture = dir + "/root.png";
+        std::string size = std::to_string(x.w) + "x" + std::to_string(x.h);
+        std::string make = "convert -seed 7 -size " + size + " plasma:red-blue \\( -size " + size +
+               " pattern:checkerboard -normalize \\) -compose multiply -composite " + picture;
+        EXPECT_EQ(std::system(make.c_str()), 0);
+    }
+    std::string show = "DISPLAY=" + x.name + " display -window root " + picture + " >/dev/null 2>&1";
+    (void)std::system(show.c_str());
+    XSync(x.display, False);
+    if (!dir.empty())
+        std::system(("rm -rf " + dir).c_str());
+    return screenshot(x);
+}
+
+void move_pointer(XServer &x, int px, int py)
+{
+    XTestFakeMotionEvent(x.display, -1, px, py, 0);
+    XFlush(x.display);
+    std::this_thread::sleep_for(HOLD);
+}
+
+void press_button(XServer &x)
+{
+    XTestFakeButtonEvent(x.display, 1, True, 0);
+    XFlush(x.display);
+    std::this_thread::sleep_for(HOLD);
+}
+
+void release_button(XServer &x)
+{
+    XTestFakeButtonEvent(x.display, 1, False, 0);
+    XFlush(x.display);
+    std::this_thread::sleep_for(HOLD);
+}
+
+void click(XServer &x, int px, int py)
+{
+    move_pointer(x, px, py);
+    press_button(x);
+    release_button(x);
+}
+
+void tap_key(XServer &x, unsigned long keysym)
+{
+    KeyCode code = XKeysymToKeycode(x.display, keysym);
+    XTestFakeKeyEvent(x.display, code, True, 0);
+    XFlush(x.display);
+    std::this_thread::sleep_for(HOLD);
+    XTestFakeKeyEvent(x.display, code, False, 0);
+    XFlush(x.display);
+    std::this_thread::sleep_for(HOLD);
+}
+
+void pointer_position(XServer &x, int *px, int *py)
+{
+    Window root_back, child;
+    int wx, wy;
+    unsigned int mask;
+    XQueryPointer(x.display, DefaultRootWindow(x.display), &root_back, &child, px, py, &wx, &wy, &mask);
+}
+
+bool fullscreen_window_mapped(XServer &x)
+{
+    Window root = DefaultRootWindow(x.display), parent, *children = nullptr;
+    unsigned int n = 0;
+    XQueryTree(x.display, root, &root, &parent, &children, &n);
+    bool found = false;
+    for (unsigned int i = 0; i < n; ++i) {
+        XWindowAttributes a;
+        if (XGetWindowAttributes(x.display, children[i], &a) && a.map_state == IsViewable &&
+            a.width == x.w && a.height == x.h)
+            found = true;
+    }
+    if (children)
+        XFree(children);
+    return found;
+}
+
+bool can_grab_input(XServer &x)
+{
+    Window root = DefaultRootWindow(x.display);
+    int keyboard = XGrabKeyboard(x.display, root, False, GrabModeAsync, GrabModeAsync, CurrentTime);
+    int pointer = XGrabPointer(x.display, root, False, ButtonPressMask, GrabModeAsync, GrabModeAsync,
+                               None, None, CurrentTime);
+    XUngrabKeyboard(x.display, CurrentTime);
+    XUngrabPointer(x.display, CurrentTime);
+    XSync(x.display, False);
+    return keyboard == GrabSuccess && pointer == GrabSuccess;
+}
+
+Havoc::Havoc(XServer *x_, bool with_display, const std::string &data_file) : x(x_)
+{
+    home = make_temp_dir("home");
+    workdir = make_temp_dir("cwd");
+    stderr_path = home + "/stderr.txt";
+    std::string setup = std::string(TEST_SCRIPTS_DIR) + "/write_sound_home.sh " + home;
+    EXPECT_EQ(std::system(setup.c_str()), 0);
+    std::string data = data_file.empty() ? std::string(HAVOC_DATA_DIR) + "/havoc.dat" : data_file;
+    std::string copy = "cp " + data + " " + workdir + "/havoc.dat";
+    EXPECT_EQ(std::system(copy.c_str()), 0);
+    std::vector<std::string> env = {"HOME=" + home, "PATH=/usr/bin:/bin"};
+    if (with_display)
+        env.push_back("DISPLAY=" + x->name);
+    for (const char *keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS"})
+        if (const char *v = std::getenv(keep))
+            env.push_back(std::string(keep) + "=" + v);
+    pid = spawn({HAVOC_BINARY}, env, workdir, stderr_path);
+}
+
+Havoc::~Havoc()
+{
+    if (!exited && pid > 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    std::system(("rm -rf " + home + " " + workdir).c_str());
+}
+
+bool Havoc::running()
+{
+    if (exited)
+        return false;
+    if (waitpid(pid, &status, WNOHANG) == pid)
+        exited = true;
+    return !exited;
+}
+
+bool Havoc::wait_exit(double seconds)
+{
+    return wait_until([&] { return !running(); }, seconds);
+}
+
+void Havoc::signal(int sig)
+{
+    kill(pid, sig);
+}
+
+std::string Havoc::stderr_text() const
+{
+    std::ifstream in(stderr_path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> Havoc::working_dir_files() const
+{
+    std::vector<std::string> names;
+    if (DIR *dir = opendir(workdir.c_str())) {
+        while (dirent *e = readdir(dir))
+            if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, ".."))
+                names.push_back(e->d_name);
+        closedir(dir);
+    }
+    return names;
+}
+
+static const int ICON = 64, CAP = 16, ICONS = 5;
+
+int slot_x(int screen_w, int slot)
+{
+    return (screen_w - ICONS * ICON) / 2 + slot * ICON + ICON / 2;
+}
+
+int slot_y(int screen_h)
+{
+    return (screen_h - ICON) / 2 - ICON + ICON / 2;
+}
+
+Rect palette_strip(int screen_w, int screen_h)
+{
+    return {(screen_w - ICONS * ICON) / 2 - CAP, (screen_h - ICON) / 2 - ICON, ICONS * ICON + 2 * CAP, ICON};
+}
+
+Sound read_sound(const std::string &path)
+{
+    Sound s;
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Walk the RIFF chunks: the file is still being written, so sizes in
+    // the header may be stale; the data runs to the end of the file.
+    size_t pos = 12;
+    int channels = 2;
+    while (pos + 8 <= bytes.size()) {
+        std::string id(&bytes[pos], 4);
+        uint32_t size;
+        std::memcpy(&size, &bytes[pos + 4], 4);
+        if (id == "fmt ") {
+            uint16_t ch;
+            uint32_t rate;
+            std::memcpy(&ch, &bytes[pos + 10], 2);
+            std::memcpy(&rate, &bytes[pos + 12], 4);
+            channels = ch;
+            s.rate = (int)rate;
+        } else if (id == "data") {
+            size_t frames = (bytes.size() - pos - 8) / (2 * channels);
+            const char *data = &bytes[pos + 8];
+            for (size_t i = 0; i < frames; ++i) {
+                short l, r;
+                std::memcpy(&l, data + i * 2 * channels, 2);
+                std::memcpy(&r, data + i * 2 * channels + (channels > 1 ? 2 : 0), 2);
+                s.left.push_back(l);
+                s.right.push_back(r);
+            }
+            break;
+        }
+        pos += 8 + size;
+    }
+    return s;
+}
+
+double rms(const std::vector<short> &channel, int rate, double from, double to)
+{
+    size_t a = (size_t)std::max(0.0, from * rate), b = std::min(channel.size(), (size_t)(to * rate));
+    if (b <= a)
+        return 0;
+    double sum = 0;
+    for (size_t i = a; i < b; ++i)
+        sum += (double)channel[i] * channel[i];
+    return std::sqrt(sum / (double)(b - a));
+}

@@ -1,0 +1,96 @@
+// End-to-end support: the real havoc binary under a private Xvfb, with a
+// known picture on the root window, real X input through XTEST, screenshots
+// of the root window and the sound captured from ALSA into a WAV file.
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+// A picture as 0xRRGGBB pixels.
+struct Picture {
+    int w = 0, h = 0;
+    std::vector<int> rgb;
+    int at(int x, int y) const { return rgb[(size_t)y * w + x]; }
+};
+
+// A private X server for one test, with a connection of the test's own.
+struct XServer {
+    XServer(int w, int h, int depth);
+    ~XServer();
+    XServer(const XServer &) = delete;
+    XServer &operator=(const XServer &) = delete;
+
+    int w, h, depth;
+    int pid = -1;
+    std::string name;            // ":N"
+    Display *display = nullptr;
+};
+
+// Puts a colourful test picture (or `file`) on the root window and returns
+// what the screen then shows.
+Picture set_root_picture(XServer &x, const std::string &file = "");
+Picture screenshot(XServer &x);
+
+// Input through XTEST. Presses are held long enough for a polling loop to
+// see them.
+void move_pointer(XServer &x, int px, int py);
+void press_button(XServer &x);
+void release_button(XServer &x);
+void click(XServer &x, int px, int py);
+void tap_key(XServer &x, unsigned long keysym);
+void pointer_position(XServer &x, int *px, int *py);
+
+// True when some top-level window of the given size is mapped.
+bool fullscreen_window_mapped(XServer &x);
+// True when the test's own connection can grab keyboard and pointer
+// (releasing them again at once).
+bool can_grab_input(XServer &x);
+
+// A run of the real binary in a fresh working directory holding only a copy
+// of havoc.dat, with a private HOME whose ALSA output goes to sound.wav.
+struct Havoc {
+    explicit Havoc(XServer *x, bool with_display = true, const std::string &data_file = "");
+    ~Havoc();
+    Havoc(const Havoc &) = delete;
+    Havoc &operator=(const Havoc &) = delete;
+
+    // Waits for the process to end; false on timeout. `status` is waitpid's.
+    bool wait_exit(double seconds);
+    bool running();
+    void signal(int sig);
+    std::string stderr_text() const;
+    std::vector<std::string> working_dir_files() const;
+    std::string sound_file() const { return home + "/sound.wav"; }
+
+    XServer *x;
+    int pid = -1;
+    int status = 0;
+    bool exited = false;
+    std::string home, workdir, stderr_path;
+};
+
+// Polls `condition` every 20 ms until it holds or `seconds` pass.
+bool wait_until(const std::function<bool()> &condition, double seconds);
+
+// Geometry of the palette on a W x H screen with 64 x 64 icons and a 16 wide
+// cap: the centre of a slot's icon, and the strip's rectangle.
+int slot_x(int screen_w, int slot);
+int slot_y(int screen_h);
+struct Rect {
+    int x, y, w, h;
+    bool contains(int px, int py) const { return px >= x && px < x + w && py >= y && py < y + h; }
+};
+Rect palette_strip(int screen_w, int screen_h);
+
+// Stereo 16-bit samples of a captured WAV file.
+struct Sound {
+    int rate = 0;
+    std::vector<short> left, right;
+};
+Sound read_sound(const std::string &path);
+// RMS of a channel over [from, to) seconds.
+double rms(const std::vector<short> &channel, int rate, double from, double to);

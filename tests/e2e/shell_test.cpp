@@ -1,0 +1,105 @@
+// The real binary on a real (virtual) desktop: it must show the desktop
+// unchanged, leave cleanly, and explain itself when it cannot start.
+#include "e2e.h"
+
+#include <X11/keysym.h>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/wait.h>
+
+namespace {
+
+const int W = 800, H = 600;
+const double START_SECONDS = 30, EXIT_SECONDS = 20;
+
+// Largest channel difference between two colours.
+int colour_distance(int a, int b)
+{
+    int d = 0;
+    for (int shift : {16, 8, 0})
+        d = std::max(d, std::abs((a >> shift & 0xff) - (b >> shift & 0xff)));
+    return d;
+}
+
+// Pixels outside the palette strip and the pointer that differ from the
+// desktop picture by more than `tolerance` in some channel.
+int changed_pixels(XServer &x, const Picture &desktop, int tolerance)
+{
+    Picture now = screenshot(x);
+    Rect strip = palette_strip(W, H);
+    int px, py;
+    pointer_position(x, &px, &py);
+    Rect pointer{px - 2, py - 2, 24, 32};
+    int changed = 0;
+    for (int y = 0; y < H; ++y)
+        for (int xx = 0; xx < W; ++xx)
+            if (!strip.contains(xx, y) && !pointer.contains(xx, y) &&
+                colour_distance(now.at(xx, y), desktop.at(xx, y)) > tolerance)
+                ++changed;
+    return changed;
+}
+
+// Escape on the palette quits once its fade-in is over; keep pressing.
+bool quit_with_escape(XServer &x, Havoc &havoc)
+{
+    return wait_until([&] {
+        tap_key(x, XK_Escape);
+        return !havoc.running();
+    }, EXIT_SECONDS);
+}
+
+class AtDepth : public testing::TestWithParam<int> {};
+
+TEST_P(AtDepth, ShowsTheDesktopUnchangedAndLeavesCleanlyOnEscape)
+{
+    int depth = GetParam();
+    // 8-bit colours pass through the library's 6-bit palette.
+    int tolerance = depth == 8 ? 4 : 0;
+    XServer x(W, H, depth);
+    Picture desktop = set_root_picture(x);
+    Havoc havoc(&x);
+    ASSERT_TRUE(wait_until([&] { return fullscreen_window_mapped(x); }, START_SECONDS)) << havoc.stderr_text();
+    int changed = -1;
+    EXPECT_TRUE(wait_until([&] { return (changed = changed_pixels(x, desktop, tolerance)) == 0; }, START_SECONDS))
+        << changed << " pixels differ from the desktop at depth " << depth;
+
+    ASSERT_TRUE(quit_with_escape(x, havoc)) << havoc.stderr_text();
+    ASSERT_TRUE(WIFEXITED(havoc.status));
+    EXPECT_EQ(WEXITSTATUS(havoc.status), 0) << havoc.stderr_text();
+    EXPECT_FALSE(fullscreen_window_mapped(x));
+    EXPECT_TRUE(can_grab_input(x));
+    EXPECT_EQ(havoc.working_dir_files(), std::vector<std::string>{"havoc.dat"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktop, AtDepth, testing::Values(24, 16, 8));
+
+TEST(Shell, TerminationSignalRestoresTheDisplayAndReleasesInput)
+{
+    XServer x(W, H, 24);
+    Picture desktop = set_root_picture(x);
+    Havoc havoc(&x);
+    ASSERT_TRUE(wait_until([&] { return fullscreen_window_mapped(x); }, START_SECONDS)) << havoc.stderr_text();
+    ASSERT_TRUE(wait_until([&] { return changed_pixels(x, desktop, 0) == 0; }, START_SECONDS));
+    EXPECT_FALSE(can_grab_input(x)) << "havoc should hold keyboard and pointer while it runs";
+
+    havoc.signal(SIGTERM);
+    ASSERT_TRUE(havoc.wait_exit(EXIT_SECONDS));
+    EXPECT_FALSE(WIFSIGNALED(havoc.status) && WCOREDUMP(havoc.status));
+    EXPECT_FALSE(fullscreen_window_mapped(x));
+    EXPECT_TRUE(can_grab_input(x));
+}
+
+TEST(Shell, WithoutADisplayItSaysSoInOneLineAndFails)
+{
+    XServer x(W, H, 24);
+    Havoc havoc(&x, /*with_display=*/false);
+    ASSERT_TRUE(havoc.wait_exit(EXIT_SECONDS));
+    ASSERT_TRUE(WIFEXITED(havoc.status)) << "ended by signal " << WTERMSIG(havoc.status);
+    EXPECT_NE(WEXITSTATUS(havoc.status), 0);
+    std::string text = havoc.stderr_text();
+    EXPECT_NE(text.find("havoc: cannot open display"), std::string::npos) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+}
+
+}  // namespace

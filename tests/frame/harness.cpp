@@ -1,0 +1,151 @@
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+// A loop that is still running this long after its script ended is stuck.
+static const int RUNAWAY_FRAMES = 20000;
+static const int VIRTUAL_VOICES = 256;
+
+static const Script *active_script;
+static const std::function<void(int)> *active_observer;
+static int frames_shown;
+
+static void apply(const Input &in)
+{
+    std::memset(const_cast<char *>(key), 0, KEY_MAX);
+    for (int k : in.keys)
+        key[k] = 1;
+    mouse_x = in.x;
+    mouse_y = in.y;
+    mouse_b = in.buttons;
+    tick_count.store(in.ticks);
+}
+
+static void after_each_show()
+{
+    int frame = frames_shown++;
+    if (*active_observer)
+        (*active_observer)(frame);
+    const Script &script = *active_script;
+    if (frames_shown < (int)script.size()) {
+        apply(script[frames_shown]);
+        return;
+    }
+    // Script done: hold Escape and let time run so every loop leaves.
+    Input last = script.empty() ? Input{0, 0, 0, 0, {}} : script.back();
+    last.keys = {KEY_ESC};
+    last.buttons = 0;
+    last.ticks = tick_count.load() + 1;
+    apply(last);
+    if (frames_shown > (int)script.size() + RUNAWAY_FRAMES) {
+        ADD_FAILURE() << "loop did not return after its script ended";
+        std::abort();
+    }
+}
+
+int drive(const std::function<void()> &loop, const Script &script,
+          const std::function<void(int)> &after_show)
+{
+    active_script = &script;
+    active_observer = &after_show;
+    frames_shown = 0;
+    if (!script.empty())
+        apply(script[0]);
+    frame_hook = after_each_show;
+    loop();
+    frame_hook = nullptr;
+    return frames_shown;
+}
+
+Script hold(int frames, Input from)
+{
+    Script s;
+    for (int i = 0; i < frames; ++i) {
+        s.push_back(from);
+        ++from.ticks;
+    }
+    return s;
+}
+
+Script operator+(Script a, const Script &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+int test_picture_rgb(int x, int y)
+{
+    int r = (x * 255 / 1023) & 0xff;
+    int g = (y * 255 / 767) & 0xff;
+    int b = ((x + y) * 3) & 0xff;
+    return (r << 16) | (g << 8) | b;
+}
+
+int rgb_at(BITMAP *bmp, int x, int y)
+{
+    int c = getpixel(bmp, x, y);
+    int depth = bitmap_color_depth(bmp);
+    return (getr_depth(depth, c) << 16) | (getg_depth(depth, c) << 8) | getb_depth(depth, c);
+}
+
+void reset_scene()
+{
+    for (int y = 0; y < desktop_bmp->h; ++y)
+        for (int x = 0; x < desktop_bmp->w; ++x) {
+            int rgb = test_picture_rgb(x, y);
+            putpixel(desktop_bmp, x, y, makecol((rgb >> 16) & 0xff, (rgb >> 8) & 0xff, rgb & 0xff));
+        }
+    clear_bitmap(back_buffer);
+    clear_bitmap(screen);
+    apply(Input{0, SCREEN_W / 2, SCREEN_H / 2, 0, {}});
+    step_deadline = 0;
+    bat_step = saber_step = laser_step = lady_step = 0;
+    current_tool = NO_TOOL;
+    for (int v = 0; v < VIRTUAL_VOICES; ++v)
+        if (voice_check(v))
+            deallocate_voice(v);
+    std::srand(1);
+}
+
+std::vector<Voice> voices_playing(SAMPLE *sound)
+{
+    std::vector<Voice> found;
+    for (int v = 0; v < VIRTUAL_VOICES; ++v)
+        if (voice_check(v) == sound)
+            found.push_back({v, voice_get_pan(v)});
+    return found;
+}
+
+void finish_voices(SAMPLE *sound)
+{
+    for (const Voice &v : voices_playing(sound))
+        deallocate_voice(v.voice);
+}
+
+static const int ICON_SIZE = 64;
+static const int FADE_TICKS = 100;
+
+int palette_slot_x(int slot)
+{
+    int icons_left = (SCREEN_W - 5 * ICON_SIZE) / 2;
+    return icons_left + slot * ICON_SIZE + ICON_SIZE / 2;
+}
+
+int palette_slot_y()
+{
+    return (SCREEN_H - ICON_SIZE) / 2 - ICON_SIZE + ICON_SIZE / 2;
+}
+
+Script palette_click(int slot)
+{
+    int x = palette_slot_x(slot), y = palette_slot_y();
+    return {
+        {0, x, y, 0, {}},            // the fade's pass at tick 0
+        {FADE_TICKS, x, y, 0, {}},   // fade over: pointer on the icon
+        {FADE_TICKS, x, y, 1, {}},   // press
+        {FADE_TICKS, x, y, 0, {}},   // release: the palette returns
+    };
+}

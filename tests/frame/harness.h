@@ -1,0 +1,74 @@
+// Frame-level driving of havoc's real loops.
+//
+// The test process starts the library with a real full-screen mode and the
+// real sound driver, but installs no keyboard, mouse or timer: key[],
+// mouse_x, mouse_y, mouse_b and tick_count are then plain variables that a
+// script sets before every frame. Frames are counted at each show step
+// through frame_hook.
+#pragma once
+
+#include "shell/assets.h"
+#include "shell/scene.h"
+
+#include <functional>
+#include <initializer_list>
+#include <vector>
+
+// What the person does before one frame runs.
+struct Input {
+    int ticks;                 // tick_count during the frame
+    int x, y;                  // pointer
+    int buttons;               // mouse_b (1: left button down)
+    std::vector<int> keys;     // scancodes held down, e.g. {KEY_ESC}
+};
+using Script = std::vector<Input>;
+
+// `hold(n, from)`: n frames of the same input with ticks counting up by one
+// from `from.ticks`.
+Script hold(int frames, Input from);
+// Concatenation of scripts.
+Script operator+(Script a, const Script &b);
+
+// Runs `loop` with script[0] applied before its first frame and script[i]
+// applied right after the show step of frame i - 1. A row stays in force
+// until the next show step: a row with Escape that makes a loop return
+// without showing is also what the next loop's first frame sees. `after_show(i)` is
+// called after frame i's show step, before the next input is applied, so it
+// sees exactly what frame i produced. Once the script is used up Escape is
+// held and ticks go on counting, so every loop ends. Returns the number of
+// frames shown.
+int drive(const std::function<void()> &loop, const Script &script,
+          const std::function<void(int frame)> &after_show = {});
+
+// A fresh scene: desktop_bmp holds the test picture, back_buffer and the
+// screen are cleared, no keys, pointer at the centre with no button, tick 0,
+// step_deadline 0, every step index 0, current_tool none, every voice
+// stopped. rand is reseeded with 1, as at program start.
+void reset_scene();
+
+// The test picture: smooth colour gradients, so any change shows.
+int test_picture_rgb(int x, int y);
+
+// Pixel of a bitmap as 0xRRGGBB through getr/getg/getb (any depth).
+int rgb_at(BITMAP *bmp, int x, int y);
+
+// The voices now playing `sound`, with their pans.
+struct Voice {
+    int voice;
+    int pan;
+};
+std::vector<Voice> voices_playing(SAMPLE *sound);
+
+// Ends every voice of `sound` as if it had played to its end.
+void finish_voices(SAMPLE *sound);
+
+// The palette's slot geometry on the 1024 x 768 test screen with 64 x 64
+// icons: the centre of a slot's icon.
+int palette_slot_x(int slot);
+int palette_slot_y();
+
+// A palette visit that ends in a complete click on `slot`: one fade pass,
+// then (at tick 100, fade over) the pointer on the icon, press, release.
+// The palette returns on the release without showing it, so the release
+// row is also what the chosen tool's first frame sees.
+Script palette_click(int slot);

@@ -1,0 +1,137 @@
+// The rules every loop shares, and the outer loop's hand-over between the
+// palette and the tools.
+#include "harness.h"
+
+#include "shell/outer_loop.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct KeysCase {
+    std::vector<int> held;
+    int tool;
+};
+
+TEST(NumberKeys, LowestDigitWinsAndOnlyMainKeyboardDigitsCount)
+{
+    const KeysCase cases[] = {
+        {{}, NO_TOOL},
+        {{KEY_1}, TOOL_BAT},
+        {{KEY_2}, TOOL_SABER},
+        {{KEY_3}, TOOL_LASER},
+        {{KEY_4}, TOOL_LADY},
+        {{KEY_4, KEY_2}, TOOL_SABER},
+        {{KEY_1, KEY_3}, TOOL_BAT},
+        {{KEY_5}, NO_TOOL},
+        {{KEY_1_PAD, KEY_2_PAD, KEY_3_PAD, KEY_4_PAD}, NO_TOOL},
+        {{KEY_ESC, KEY_A}, NO_TOOL},
+    };
+    for (const KeysCase &c : cases) {
+        reset_scene();
+        for (int k : c.held)
+            key[k] = 1;
+        EXPECT_EQ(tool_from_keys(), c.tool) << "first held key " << (c.held.empty() ? 0 : c.held[0]);
+    }
+    reset_scene();
+}
+
+TEST(MousePan, RunsFromThreeAtTheLeftToAtMost252AtTheRight)
+{
+    ASSERT_EQ(back_buffer->w, 1024);
+    const int cases[][2] = {{0, 3}, {1, 3}, {5, 4}, {512, 128}, {1023, 252}};
+    for (const auto &c : cases) {
+        mouse_x = c[0];
+        EXPECT_EQ(mouse_pan(), c[1]) << "mouse_x " << c[0];
+    }
+}
+
+TEST(Stepping, StepsOnlyOnceTicksPassTheDeadlineAndStopsOnTheLastFrame)
+{
+    reset_scene();
+    int step = 0;
+    step_deadline = 10;
+    tick_count.store(10);
+    EXPECT_EQ(take_step(lady_sequence, &step, 5), STEP_NOT_DUE);
+    EXPECT_EQ(step, 0);
+    tick_count.store(11);
+    EXPECT_EQ(take_step(lady_sequence, &step, 5), STEP_TAKEN);
+    EXPECT_EQ(step, 1);
+    EXPECT_EQ(step_deadline, 16);
+    tick_count.store(16);
+    EXPECT_EQ(take_step(lady_sequence, &step, 5), STEP_NOT_DUE);
+    step = 3;  // lady_sequence[4] is the end
+    tick_count.store(17);
+    EXPECT_EQ(take_step(lady_sequence, &step, 5), STEP_AT_END);
+    EXPECT_EQ(step, 3);
+    EXPECT_EQ(step_deadline, 16);
+}
+
+// The outer loop, driven through the real palette and tools. Until a test
+// needs their own behaviour, only the keys and Escape matter here.
+struct SwitchCase {
+    const char *what;
+    Script script;
+    size_t on_sounds, off_sounds;
+};
+
+}  // namespace
+
+namespace {
+
+Script frames(int n, int ticks, int x, std::vector<int> keys = {})
+{
+    return hold(n, Input{ticks, x, 300, 0, keys});
+}
+
+TEST(OuterLoop, LightsaberSwitchSoundsDependOnHowItWasReached)
+{
+    const int LEFT = 100, RIGHT = 900;
+    const SwitchCase cases[] = {
+        {"palette, saber, Escape",
+         palette_click(TOOL_SABER) + frames(3, 200, LEFT) + frames(1, 200, LEFT, {KEY_ESC}), 0, 0},
+        {"palette, saber, key 3, Escape",
+         palette_click(TOOL_SABER) + frames(3, 200, LEFT) + frames(3, 200, LEFT, {KEY_3}), 0, 0},
+        {"bat, key 2, Escape",
+         palette_click(TOOL_BAT) + frames(3, 200, LEFT) + frames(3, 200, LEFT, {KEY_2}) +
+             frames(3, 200, RIGHT) + frames(1, 200, RIGHT, {KEY_ESC}), 1, 1},
+        {"bat, key 2, key 3, Escape",
+         palette_click(TOOL_BAT) + frames(3, 200, LEFT) + frames(3, 200, LEFT, {KEY_2}) +
+             frames(3, 200, RIGHT) + frames(3, 200, RIGHT, {KEY_3}), 1, 1},
+    };
+    for (const SwitchCase &c : cases) {
+        reset_scene();
+        drive(run_outer_loop, c.script);
+        std::vector<Voice> on = voices_playing(saber_on_sound), off = voices_playing(saber_off_sound);
+        EXPECT_EQ(on.size(), c.on_sounds) << c.what;
+        EXPECT_EQ(off.size(), c.off_sounds) << c.what;
+        // Each plays at the mouse of its moment: on while at the left, off at the right.
+        if (!on.empty())
+            EXPECT_EQ(on[0].pan, 250 * LEFT / 1024 + 3) << c.what;
+        if (!off.empty())
+            EXPECT_EQ(off[0].pan, 250 * RIGHT / 1024 + 3) << c.what;
+    }
+}
+
+TEST(OuterLoop, StepDeadlineIsClearedByThePaletteButKeptAcrossANumberKey)
+{
+    reset_scene();
+    const int LEFT_BY_BAT = 55;
+    Script script = palette_click(TOOL_LASER) + frames(2, 20, 500) +
+                    frames(2, 20, 500, {KEY_4}) + frames(2, 20, 500);
+    const int first_laser_frame = 3, first_lady_frame = 7;
+    int seen_in_laser = -1, seen_in_lady = -1;
+    step_deadline = 999;
+    drive(run_outer_loop, script, [&](int frame) {
+        if (frame == first_laser_frame) {
+            seen_in_laser = step_deadline;
+            step_deadline = LEFT_BY_BAT;  // as if the laser had just stepped
+        }
+        if (frame == first_lady_frame)
+            seen_in_lady = step_deadline;
+    });
+    EXPECT_EQ(seen_in_laser, 0);
+    EXPECT_EQ(seen_in_lady, LEFT_BY_BAT);
+}
+
+}  // namespace
