@@ -1,10 +1,12 @@
 #include "e2e.h"
 
+// gtest before the X headers, whose macros (None, Bool, ...) it would trip over.
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
-
-#include <gtest/gtest.h>
 
 #include <cmath>
 #include <csignal>
@@ -138,7 +140,13 @@ Picture screenshot(XServer &x)
         colors.resize(256);
         for (int i = 0; i < 256; ++i)
             colors[i].pixel = (unsigned long)i;
-        XQueryColors(d, attrs.colormap, colors.data(), 256);
+        // What the screen shows is what the installed colormap makes of the
+        // pixels, which need not be the root window's own colormap.
+        int installed = 0;
+        Colormap *maps = XListInstalledColormaps(d, root, &installed);
+        XQueryColors(d, installed > 0 ? maps[0] : attrs.colormap, colors.data(), 256);
+        if (maps)
+            XFree(maps);
     }
     auto widen = [](unsigned long pixel, unsigned long mask) {
         int shift = __builtin_ctzl(mask);

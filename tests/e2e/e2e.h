@@ -3,12 +3,12 @@
 // of the root window and the sound captured from ALSA into a WAV file.
 #pragma once
 
-#include <X11/Xlib.h>
-
 #include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
+
+typedef struct _XDisplay Display;
 
 // A picture as 0xRRGGBB pixels.
 struct Picture {

@@ -2,9 +2,11 @@
 // unchanged, leave cleanly, and explain itself when it cannot start.
 #include "e2e.h"
 
-#include <X11/keysym.h>
 #include <gtest/gtest.h>
 
+#include <X11/keysym.h>
+
+#include <algorithm>
 #include <csignal>
 #include <sys/wait.h>
 

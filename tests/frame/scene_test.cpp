@@ -106,10 +106,12 @@ TEST(OuterLoop, LightsaberSwitchSoundsDependOnHowItWasReached)
         EXPECT_EQ(on.size(), c.on_sounds) << c.what;
         EXPECT_EQ(off.size(), c.off_sounds) << c.what;
         // Each plays at the mouse of its moment: on while at the left, off at the right.
-        if (!on.empty())
+        if (!on.empty()) {
             EXPECT_EQ(on[0].pan, 250 * LEFT / 1024 + 3) << c.what;
-        if (!off.empty())
+        }
+        if (!off.empty()) {
             EXPECT_EQ(off[0].pan, 250 * RIGHT / 1024 + 3) << c.what;
+        }
     }
 }
 
