@@ -1,0 +1,251 @@
+// The palette and the four tools in the real binary, used as a person would:
+// pointer and button through XTEST, results read off the screen and out of
+// the captured sound.
+#include "e2e.h"
+
+#include <gtest/gtest.h>
+
+#include <allegro.h>
+#include <X11/keysym.h>
+
+#include <algorithm>
+#include <sys/wait.h>
+
+namespace {
+
+const int W = 800, H = 600;
+const double START_SECONDS = 30, SHORT_SECONDS = 10;
+const int ICON = 64, CAP = 16;
+
+// The palette as it must look once faded in: the data file's own icons and
+// caps drawn masked over the desktop picture, the way havoc draws them.
+Picture expected_palette(const Picture &desktop)
+{
+    static bool started = install_allegro(SYSTEM_NONE, &errno, atexit) == 0;
+    EXPECT_TRUE(started);
+    set_color_depth(32);
+    std::string dat = std::string(HAVOC_DATA_DIR) + "/havoc.dat#";
+    BITMAP *picture = create_bitmap_ex(32, W, H);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            int c = desktop.at(x, y);
+            putpixel(picture, x, y, makecol32(c >> 16 & 0xff, c >> 8 & 0xff, c & 0xff));
+        }
+    Rect strip = palette_strip(W, H);
+    BITMAP *cap = load_bitmap((dat + "cap.tga").c_str(), nullptr);
+    EXPECT_NE(cap, nullptr);
+    draw_sprite(picture, cap, strip.x, strip.y);
+    const char *icons[] = {"icon00.tga", "icon01.tga", "icon02.tga", "icon03.tga", "iconend.tga"};
+    for (int i = 0; i < 5; ++i) {
+        BITMAP *icon = load_bitmap((dat + icons[i]).c_str(), nullptr);
+        EXPECT_NE(icon, nullptr);
+        draw_sprite(picture, icon, strip.x + CAP + i * ICON, strip.y);
+        destroy_bitmap(icon);
+    }
+    draw_sprite_h_flip(picture, cap, strip.x + CAP + 5 * ICON, strip.y);
+    destroy_bitmap(cap);
+    Picture p;
+    p.w = W;
+    p.h = H;
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            int c = getpixel(picture, x, y);
+            p.rgb.push_back(getr32(c) << 16 | getg32(c) << 8 | getb32(c));
+        }
+    destroy_bitmap(picture);
+    return p;
+}
+
+// Pixels of `area` that differ between two pictures, leaving out `except`.
+int differing(const Picture &a, const Picture &b, Rect area, Rect except = {0, 0, 0, 0})
+{
+    int n = 0;
+    for (int y = std::max(0, area.y); y < std::min(H, area.y + area.h); ++y)
+        for (int x = std::max(0, area.x); x < std::min(W, area.x + area.w); ++x)
+            if (!except.contains(x, y) && a.at(x, y) != b.at(x, y))
+                ++n;
+    return n;
+}
+
+// Where the palette draws the library's pointer, with room to spare.
+Rect pointer_box(XServer &x)
+{
+    int px, py;
+    pointer_position(x, &px, &py);
+    return {px - 2, py - 2, 24, 32};
+}
+
+// A session: desktop picture, havoc started, palette faded in.
+struct Session {
+    XServer x{W, H, 24};
+    Picture desktop = set_root_picture(x);
+    Havoc havoc{&x};
+
+    bool palette_ready()
+    {
+        Picture want = expected_palette(desktop);
+        return wait_until([&] {
+            return differing(screenshot(x), want, palette_strip(W, H), pointer_box(x)) == 0;
+        }, START_SECONDS);
+    }
+
+    // From the palette, a complete click on a tool's icon.
+    void take_tool(int slot)
+    {
+        ASSERT_TRUE(palette_ready()) << havoc.stderr_text();
+        click(x, slot_x(W, slot), slot_y(H));
+    }
+};
+
+TEST(Palette, FadesInFullyOpaqueWhereItBelongsAndItsEndIconQuits)
+{
+    Session s;
+    ASSERT_TRUE(s.palette_ready()) << "the strip never showed the icons fully opaque: " << s.havoc.stderr_text();
+    Picture now = screenshot(s.x);
+    Rect strip = palette_strip(W, H);
+    EXPECT_EQ(differing(now, s.desktop, Rect{0, 0, W, strip.y}), 0) << "nothing above the strip";
+    EXPECT_EQ(differing(now, s.desktop, Rect{0, strip.y + strip.h, W, H}, pointer_box(s.x)), 0)
+        << "nothing below it but the pointer";
+
+    click(s.x, slot_x(W, 4), slot_y(H));
+    ASSERT_TRUE(s.havoc.wait_exit(SHORT_SECONDS));
+    ASSERT_TRUE(WIFEXITED(s.havoc.status));
+    EXPECT_EQ(WEXITSTATUS(s.havoc.status), 0) << s.havoc.stderr_text();
+}
+
+// Seconds of sound captured so far (the file grows in real time).
+double sound_seconds(const Havoc &havoc)
+{
+    Sound sound = read_sound(havoc.sound_file());
+    return sound.rate ? (double)sound.left.size() / sound.rate : 0;
+}
+
+// Loudness of each channel over [from, to) seconds of the capture.
+struct Stereo {
+    double left, right;
+};
+Stereo loudness(const Havoc &havoc, double from, double to)
+{
+    Sound sound = read_sound(havoc.sound_file());
+    return {rms(sound.left, sound.rate, from, to), rms(sound.right, sound.rate, from, to)};
+}
+
+const double AUDIBLE = 300;  // RMS of a 16-bit channel that clearly holds sound
+
+Rect around(int x, int y, int r)
+{
+    return {x - r, y - r, 2 * r + 1, 2 * r + 1};
+}
+
+// Moves the pointer in a straight line with the button held, one step per
+// frame's worth of time.
+void drag(XServer &x, int x0, int y0, int x1, int y1, int steps)
+{
+    for (int i = 0; i <= steps; ++i)
+        move_pointer(x, x0 + (x1 - x0) * i / steps, y0 + (y1 - y0) * i / steps);
+}
+
+TEST(Bat, AClickCracksTheGlassWhereItLandsWithTheSoundOnThatSide)
+{
+    Session s;
+    s.take_tool(0);
+    const int AT_X = 200, AT_Y = 400;
+    double before = sound_seconds(s.havoc);
+    click(s.x, AT_X, AT_Y);
+    ASSERT_TRUE(wait_until([&] { return loudness(s.havoc, before, 1e9).left > AUDIBLE; }, SHORT_SECONDS))
+        << "no glass sound";
+    move_pointer(s.x, W - 10, 10);  // the bat away from the crack
+    ASSERT_TRUE(wait_until([&] { return differing(screenshot(s.x), s.desktop, around(AT_X, AT_Y, 20)) > 200; },
+                           SHORT_SECONDS))
+        << "no crack at the click";
+    ASSERT_TRUE(wait_until([&] { return sound_seconds(s.havoc) > before + 1.5; }, SHORT_SECONDS));
+    Stereo glass = loudness(s.havoc, before, 1e9);
+    EXPECT_GT(glass.left, 1.5 * glass.right) << "a crack on the left half sounds from the left";
+
+    tap_key(s.x, XK_Escape);
+    ASSERT_TRUE(s.palette_ready());
+    EXPECT_GT(differing(screenshot(s.x), s.desktop, around(AT_X, AT_Y, 20)), 200) << "the crack stays";
+}
+
+TEST(Lightsaber, DraggingBurnsAnUnbrokenLineWithSparksAndAHumThatFollows)
+{
+    Session s;
+    s.take_tool(1);
+    const int Y = 450, FROM = 60, TO = 740;
+    move_pointer(s.x, FROM, Y);
+    press_button(s.x);
+    double start = sound_seconds(s.havoc);
+    drag(s.x, FROM, Y, W / 2, Y, 8);
+    Picture mid = screenshot(s.x);
+    drag(s.x, W / 2, Y, TO, Y, 8);
+    double end = sound_seconds(s.havoc);
+    release_button(s.x);
+    move_pointer(s.x, W - 5, 5);
+
+    int green = 0;
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            int c = mid.at(x, y), d = s.desktop.at(x, y);
+            if (c != d && (c >> 8 & 0xff) > 120 && (c >> 16 & 0xff) < 60 && (c & 0xff) < 60)
+                ++green;
+        }
+    EXPECT_GT(green, 10) << "green sparks while the blade is out";
+
+    // Burning starts a few frames into the drag; from there on no gap.
+    ASSERT_TRUE(wait_until([&] {
+        Picture now = screenshot(s.x);
+        for (int x = FROM + 120; x <= TO - 20; ++x)
+            if (now.at(x, Y) == s.desktop.at(x, Y))
+                return false;
+        return true;
+    }, SHORT_SECONDS)) << "the trail has a gap";
+
+    double half = (start + end) / 2;
+    Stereo first = loudness(s.havoc, start, half), second = loudness(s.havoc, half, end);
+    EXPECT_GT(first.left, AUDIBLE) << "the hum sounds";
+    EXPECT_GT(first.left, first.right) << "left while the blade is on the left";
+    EXPECT_GT(second.right, second.left) << "right once it has moved right";
+}
+
+TEST(Laser, AShotJoltsThePointerBurnsAHoleAndSoundsOnItsSide)
+{
+    Session s;
+    s.take_tool(2);
+    const int AT_X = 150, AT_Y = 300;
+    move_pointer(s.x, AT_X, AT_Y);
+    double before = sound_seconds(s.havoc);
+    press_button(s.x);
+    release_button(s.x);
+    int px, py;
+    pointer_position(s.x, &px, &py);
+    EXPECT_GE(px - AT_X, 0);
+    EXPECT_LE(px - AT_X, 6);
+    EXPECT_GE(py - AT_Y, 0);
+    EXPECT_LE(py - AT_Y, 6);
+
+    ASSERT_TRUE(wait_until([&] { return sound_seconds(s.havoc) > before + 1.0; }, SHORT_SECONDS));
+    move_pointer(s.x, W - 5, H - 5);  // the gun away from the hole
+    EXPECT_GT(differing(screenshot(s.x), s.desktop, around(px, py, 8)), 100) << "a hole at the pointer";
+    Stereo shot = loudness(s.havoc, before, 1e9);
+    EXPECT_GT(shot.left, AUDIBLE);
+    EXPECT_GT(shot.left, 1.5 * shot.right) << "a shot on the left sounds from the left";
+}
+
+TEST(Lady, SheEatsABlackPathAndMunchesAllTheWhile)
+{
+    Session s;
+    s.take_tool(3);
+    double start = sound_seconds(s.havoc);
+    ASSERT_TRUE(wait_until([&] { return sound_seconds(s.havoc) > start + 3.0; }, SHORT_SECONDS));
+    Picture now = screenshot(s.x);
+    int eaten = 0;
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            if (now.at(x, y) == 0 && s.desktop.at(x, y) != 0)
+                ++eaten;
+    EXPECT_GT(eaten, 3000) << "a black path after three seconds";
+    for (double t = start + 0.5; t < start + 3.0; t += 0.5)
+        EXPECT_GT(loudness(s.havoc, t, t + 0.5).left, AUDIBLE) << "munching at " << t - start << " s";
+}
+
+}  // namespace
