@@ -1,5 +1,6 @@
 #include "harness.h"
 
+#include <allegro/internal/aintern.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -7,7 +8,6 @@
 
 // A loop that is still running this long after its script ended is stuck.
 static const int RUNAWAY_FRAMES = 20000;
-static const int VIRTUAL_VOICES = 256;
 
 static const Script *active_script;
 static const std::function<void(int)> *active_observer;
@@ -148,4 +148,20 @@ Script palette_click(int slot)
         {FADE_TICKS, x, y, 1, {}},   // press
         {FADE_TICKS, x, y, 0, {}},   // release: the palette returns
     };
+}
+
+void install_test_pointer()
+{
+    static BITMAP *square = create_bitmap(TEST_POINTER_SIZE, TEST_POINTER_SIZE);
+    clear_to_color(square, makecol((TEST_POINTER_RGB >> 16) & 0xff, (TEST_POINTER_RGB >> 8) & 0xff,
+                                   TEST_POINTER_RGB & 0xff));
+    mouse_sprite = square;
+}
+
+bool voice_loops(int voice)
+{
+    for (int p = 0; p < digi_driver->voices; ++p)
+        if (_phys_voice[p].num == voice)
+            return _phys_voice[p].playmode & PLAYMODE_LOOP;
+    return false;
 }

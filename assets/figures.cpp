@@ -1,0 +1,406 @@
+// The figures shared by the tool pictures and the palette's icons.
+#include "figures.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const float PI = 3.14159265f;
+
+float clamp01(float v)
+{
+    return v < 0 ? 0 : v > 1 ? 1 : v;
+}
+
+float smooth(float e0, float e1, float x)
+{
+    float t = clamp01((x - e0) / (e1 - e0));
+    return t * t * (3 - 2 * t);
+}
+
+// A figure's own frame: u along its main axis, v across it, in its units.
+struct Frame {
+    float ox, oy, c, s, su, sv;
+};
+
+Frame frame_at(float ox, float oy, float angle, float scale, float along = 1, float across = 1)
+{
+    return {ox, oy, std::cos(angle), std::sin(angle), scale * along, scale * across};
+}
+
+Point to_local(const Frame &f, float x, float y)
+{
+    float dx = x - f.ox, dy = y - f.oy;
+    return {(dx * f.c + dy * f.s) / f.su, (-dx * f.s + dy * f.c) / f.sv};
+}
+
+// A shape given in the figure's own units, placed on screen.
+Shape placed(const Frame &f, Shape local)
+{
+    float k = std::min(f.su, f.sv);
+    return [=](float x, float y) {
+        Point p = to_local(f, x, y);
+        return local(p.x, p.y) * k;
+    };
+}
+
+// Light falling from the upper left onto a cylinder whose axis lies along
+// the frame's u; n runs from -1 to 1 across it. Returns diffuse light and
+// sets the highlight.
+float cylinder_light(const Frame &f, float n, float *highlight)
+{
+    n = std::max(-1.0f, std::min(1.0f, n));
+    float nz = std::sqrt(1 - n * n);
+    float nx = -f.s * n, ny = f.c * n;
+    const float lx = -0.45f, ly = -0.65f, lz = 0.61f;
+    float diffuse = std::max(0.0f, nx * lx + ny * ly + nz * lz);
+    float hx = lx, hy = ly, hz = lz + 1;
+    float hl = std::sqrt(hx * hx + hy * hy + hz * hz);
+    float spec = std::max(0.0f, (nx * hx + ny * hy + nz * hz) / hl);
+    *highlight = std::pow(spec, 24.0f);
+    return diffuse;
+}
+
+// Radius of the bat at u (its units: the grip at 0, knob end at -12).
+const float BAT_KNOB_END = -12, BAT_END = 101;
+
+float bat_radius(float u)
+{
+    if (u < -9.5f) {
+        float t = (u - BAT_KNOB_END) / 2.5f;
+        return 4.5f + 2.2f * std::sqrt(clamp01(t * (2 - t)));
+    }
+    if (u < -7)
+        return 3.3f + 3.4f * smooth(-7, -9.5f, u);
+    float r = 3.3f + 0.5f * (u + 7) / 42 + 5.4f * smooth(32, 84, u);
+    const float cap = 6;
+    if (u > BAT_END - cap) {
+        float t = (u - (BAT_END - cap)) / cap;
+        r *= std::sqrt(clamp01(1 - t * t));
+    }
+    return r;
+}
+
+Shape bat_outline()
+{
+    std::vector<Point> top, bottom;
+    for (float u = BAT_KNOB_END; u <= BAT_END + 0.01f; u += 0.5f) {
+        float r = bat_radius(u);
+        top.push_back({u, -r});
+        bottom.push_back({u, r});
+    }
+    std::vector<Point> points(top);
+    points.insert(points.end(), bottom.rbegin(), bottom.rend());
+    return polygon(points);
+}
+
+// Hilt of the lightsaber: radius at u, the emitter's mouth at 0 and the
+// pommel's end at SABER_HILT_END.
+const float SABER_HILT_END = -62;
+
+float hilt_radius(float u)
+{
+    if (u > -10)
+        return 7 + 2 * (u + 10) / 10;         // emitter shroud, flaring
+    if (u > -14)
+        return 5.8f;                          // neck
+    if (u > -31)
+        return 7;                             // switch section
+    if (u > -52)
+        return 6.4f;                          // grip
+    float t = (u - SABER_HILT_END) / 10;      // pommel, rounded off
+    return 7.4f * std::sqrt(clamp01(t * (2.2f - t) / 1.2f));
+}
+
+Shape profile_shape(float (*radius)(float), float u0, float u1)
+{
+    std::vector<Point> top, bottom;
+    for (float u = u0; u <= u1 + 0.01f; u += 0.5f) {
+        top.push_back({u, -radius(u)});
+        bottom.push_back({u, radius(u)});
+    }
+    std::vector<Point> points(top);
+    points.insert(points.end(), bottom.rbegin(), bottom.rend());
+    return polygon(points);
+}
+
+// Brushed steel in cylinder light.
+Rgb steel(const Frame &f, float n, float brightness)
+{
+    float highlight;
+    float light = cylinder_light(f, n, &highlight);
+    Rgb base = mix(rgb(70, 74, 84), rgb(214, 218, 226), light);
+    return mix(shade(base, brightness), rgb(255, 255, 255), 0.8f * highlight);
+}
+
+// Light on a ball: (nx, ny) the surface normal's screen part.
+float ball_light(float nx, float ny, float *highlight)
+{
+    float n2 = nx * nx + ny * ny;
+    float nz = n2 < 1 ? std::sqrt(1 - n2) : 0;
+    const float lx = -0.45f, ly = -0.65f, lz = 0.61f;
+    float diffuse = std::max(0.0f, nx * lx + ny * ly + nz * lz);
+    float hx = lx, hy = ly, hz = lz + 1;
+    float hl = std::sqrt(hx * hx + hy * hy + hz * hz);
+    *highlight = std::pow(std::max(0.0f, (nx * hx + ny * hy + nz * hz) / hl), 30.0f);
+    return diffuse;
+}
+
+} // namespace
+
+void draw_saber(Canvas &c, float tip_x, float tip_y, float angle, float scale,
+                float blade, float glow_strength)
+{
+    const float BLADE_LENGTH = 142, HILT_SCALE = 1.25f;
+    float ox = tip_x - std::cos(angle) * BLADE_LENGTH * scale;
+    float oy = tip_y - std::sin(angle) * BLADE_LENGTH * scale;
+    Frame f = frame_at(ox, oy, angle, scale);
+
+    if (blade > 0) {
+        float end = 3 + (BLADE_LENGTH - 3 - 5) * blade;
+        Canvas beam = new_canvas(c.w, c.h);
+        Shape core = placed(f, capsule(3, 0, end, 0, 1.2f));
+        Shape edge = placed(f, capsule(3, 0, end, 0, 7));
+        if (glow_strength > 0) {
+            // The halo is scattered single pixels, thinning outwards: a
+            // glow that needs no blending with whatever lies behind.
+            static const int BAYER[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+            const float reach = 9 * glow_strength * scale;
+            for (int y = 0; y < c.h; ++y)
+                for (int x = 0; x < c.w; ++x) {
+                    float d = edge(x + 0.5f, y + 0.5f);
+                    if (d <= 0 || d >= reach)
+                        continue;
+                    float t = 1 - d / reach;
+                    if (t * t * 16 > BAYER[y & 3][x & 3] + 0.5f)
+                        beam.colour[y * c.w + x] = mix(rgb(20, 190, 40), rgb(120, 255, 120), t),
+                        beam.alpha[y * c.w + x] = 1;
+                }
+        }
+        fill(beam, edge, [=](float x, float y) {
+            float d = core(x, y) / scale;   // 0 at the core's edge
+            float t = clamp01(d / 5.8f);
+            if (t < 0.35f)
+                return mix(rgb(250, 255, 250), rgb(150, 255, 150), t / 0.35f);
+            return mix(rgb(150, 255, 150), rgb(30, 210, 50), (t - 0.35f) / 0.65f);
+        });
+        paste(c, beam, 0, 0);
+    }
+
+    f = frame_at(ox, oy, angle, scale * HILT_SCALE);
+    Canvas hilt = new_canvas(c.w, c.h);
+    static const Shape body = profile_shape(hilt_radius, SABER_HILT_END, 0);
+    fill(hilt, placed(f, body), [=](float x, float y) {
+        Point p = to_local(f, x, y);
+        float n = p.y / std::max(hilt_radius(p.x), 0.5f);
+        if (p.x > -52 && p.x < -31) {
+            // Rubber grip rings.
+            float ring = std::fmod(-p.x, 3.5f);
+            float highlight;
+            float light = cylinder_light(f, n, &highlight);
+            Rgb rubber = ring < 1.0f ? rgb(62, 62, 68) : rgb(28, 28, 32);
+            return mix(shade(rubber, 0.5f + 0.8f * light), rgb(200, 200, 210), 0.3f * highlight);
+        }
+        float brightness = 1;
+        if (p.x > -14 && p.x < -10)
+            brightness = 0.6f;
+        if (std::fabs(p.x + 31) < 0.8f || std::fabs(p.x + 14) < 0.6f || std::fabs(p.x + 57) < 0.6f)
+            brightness = 0.45f;
+        return steel(f, n, brightness);
+    });
+    // The switch: a black slot and a red button on the side facing the light.
+    fill(hilt, placed(f, box(-22, -6.2f, 6, 1.4f, 1)), rgb(20, 20, 24));
+    fill(hilt, placed(f, ellipse(-20, -6.0f, 2.4f, 1.6f)), [=](float x, float y) {
+        Point p = to_local(f, x, y);
+        return mix(rgb(255, 120, 100), rgb(170, 20, 20), clamp01((p.y + 7.5f) / 3));
+    });
+    // The emitter's dark mouth.
+    fill(hilt, placed(f, box(-0.6f, 0, 0.8f, 5.5f)), rgb(34, 34, 40));
+    outline(hilt, 1.1f * std::max(0.7f, scale), rgb(18, 18, 24));
+    paste(c, hilt, 0, 0);
+}
+
+void draw_bat(Canvas &c, float grip_x, float grip_y, float angle, float scale,
+              float along, float across)
+{
+    Frame f = frame_at(grip_x, grip_y, angle, scale, along, across);
+    static const Shape local = bat_outline();
+    const Rgb wood_light = rgb(226, 176, 112), wood_dark = rgb(168, 108, 52);
+    const Rgb tape = rgb(38, 36, 44), tape_edge = rgb(96, 92, 104);
+    const Rgb label = rgb(92, 40, 18);
+    fill(c, placed(f, local), [=](float x, float y) {
+        Point p = to_local(f, x, y);
+        float r = std::max(bat_radius(p.x), 0.5f);
+        float n = p.y / r;
+        float highlight;
+        float light = cylinder_light(f, n, &highlight);
+        // Ash grain: long streaks along the bat.
+        float grain = noise(p.x * 0.06f, n * 3.0f, 7) * 0.6f + noise(p.x * 0.2f, n * 9.0f, 8) * 0.4f;
+        Rgb base = mix(wood_dark, wood_light, 0.55f + 0.35f * grain);
+        bool on_tape = p.x > -7.5f && p.x < 30;
+        if (on_tape) {
+            // Grip tape wound round the handle in overlapping turns.
+            float turn = std::fmod(p.x + 40 + n * 2.5f, 4.2f);
+            base = turn < 0.8f ? tape_edge : tape;
+        }
+        // A burnt-in maker's oval on the barrel.
+        float lu = (p.x - 68) / 9, lv = (n + 0.1f) / 0.42f;
+        float ring = std::fabs(std::sqrt(lu * lu + lv * lv) - 1);
+        if (ring < 0.16f || (std::fabs(lv) < 0.12f && std::fabs(lu) < 0.6f))
+            base = mix(base, label, 0.8f);
+        Rgb lit = shade(base, 0.38f + 0.8f * light);
+        float gloss = on_tape ? 0.15f : 0.55f;
+        return mix(lit, rgb(255, 246, 228), gloss * highlight);
+    });
+    outline(c, 1.2f * std::max(0.7f, scale), rgb(52, 30, 14));
+}
+
+void draw_ray_gun(Canvas &c, float muzzle_x, float muzzle_y, float angle, float scale,
+                  float recoil, float heat)
+{
+    Frame f = frame_at(muzzle_x + std::cos(angle) * recoil, muzzle_y + std::sin(angle) * recoil,
+                       angle, scale);
+    Canvas gun = new_canvas(c.w, c.h);
+    const Rgb red_dark = rgb(120, 14, 18), red = rgb(214, 32, 36);
+
+    // Grip and trigger guard first: the body overlaps their tops.
+    Shape grip = grow(polygon({{100, 8}, {122, 8}, {133, 52}, {130, 56}, {112, 56}, {107, 51}}), 1.5f);
+    fill(gun, placed(f, grip), [=](float x, float y) {
+        Point p = to_local(f, x, y);
+        // Finger grooves on the front edge, a lighter stripe down the back.
+        float groove = 0.5f + 0.5f * std::cos((p.y - 20) * 0.55f);
+        float front = clamp01((p.x - 100 - (p.y - 8) * 0.22f) / 6);
+        Rgb base = mix(rgb(34, 30, 34), rgb(60, 54, 58), groove * (1 - front) * 0.8f);
+        float side = clamp01((p.x - 104 - (p.y - 8) * 0.22f) / 22);
+        return shade(base, 0.75f + 0.5f * (1 - side));
+    });
+    Shape guard = subtract(box(92, 22, 12, 12, 6), box(93, 20, 8.5f, 9, 4));
+    fill(gun, placed(f, intersect(guard, box(92, 26, 14, 12))), rgb(60, 64, 74));
+    fill(gun, placed(f, polygon({{90, 10}, {95, 10}, {92, 24}, {89, 23}})), rgb(150, 150, 160));
+
+    // Barrel with its cooling fins, and the cone of the emitter.
+    Shape barrel = tapered(2, 0, 3.4f, 60, 0, 5.2f);
+    fill(gun, placed(f, barrel), [=](float x, float y) {
+        Point p = to_local(f, x, y);
+        return steel(f, p.y / 5, 1);
+    });
+    const float fins[] = {15, 24, 33};
+    for (float u : fins)
+        fill(gun, placed(f, box(u, 0, 2.4f, 7.5f, 2.2f)), [=](float x, float y) {
+            Point p = to_local(f, x, y);
+            return steel(f, p.y / 7.5f, 0.85f);
+        });
+    // A red collar behind the emitter cone.
+    fill(gun, placed(f, box(7, 0, 1.6f, 5.2f, 1.2f)), [=](float x, float y) {
+        Point p = to_local(f, x, y);
+        return mix(rgb(240, 70, 60), red_dark, clamp01((p.y + 5) / 10));
+    });
+    // The lens at the muzzle, glowing when hot.
+    fill(gun, placed(f, ellipse(2.2f, 0, 1.8f, 3.2f)), mix(red_dark, rgb(255, 200, 190), heat));
+
+    // Body: a fat rounded hull with a red fin on top.
+    Shape fin = polygon({{70, -8}, {112, -8}, {126, -20}, {100, -18}});
+    fill(gun, placed(f, fin), [=](float x, float y) {
+        Point p = to_local(f, x, y);
+        return mix(red, red_dark, clamp01((p.y + 20) / 12));
+    });
+    Shape hull = unite(ellipse(92, 0, 40, 12.5f), box(118, 0, 14, 10, 7));
+    fill(gun, placed(f, hull), [=](float x, float y) {
+        Point p = to_local(f, x, y);
+        Rgb base = steel(f, p.y / 12.5f, 1);
+        // A red band round the hull behind the window.
+        if (p.x > 112 && p.x < 118)
+            base = mix(red, red_dark, clamp01((p.y + 10) / 20));
+        return base;
+    });
+    // The energy cell behind its window.
+    Shape window = box(88, -1, 17, 4.2f, 4);
+    fill(gun, placed(f, grow(window, 1.2f)), rgb(40, 40, 48));
+    fill(gun, placed(f, window), [=](float x, float y) {
+        Point p = to_local(f, x, y);
+        float core = 1 - clamp01(std::fabs(p.y + 1) / 4.2f);
+        float pulse = 0.5f + 0.5f * std::sin(p.x * 0.9f);
+        Rgb cold = mix(rgb(70, 8, 12), rgb(150, 30, 30), core);
+        Rgb hot = mix(rgb(255, 70, 40), rgb(255, 236, 220), core * (0.6f + 0.4f * pulse));
+        return mix(cold, hot, heat);
+    });
+    // Rivets along the hull.
+    for (float u : {64.0f, 120.0f, 127.0f})
+        fill(gun, placed(f, circle(u, 6.5f, 1.4f)), rgb(40, 40, 46));
+    // The rear dish.
+    fill(gun, placed(f, ellipse(133, 0, 3, 9)), [=](float x, float y) {
+        Point p = to_local(f, x, y);
+        return steel(f, p.y / 9, 0.7f);
+    });
+    outline(gun, 1.1f * std::max(0.7f, scale), rgb(16, 16, 22));
+    paste(c, gun, 0, 0);
+}
+
+void draw_lady(Canvas &c, float cx, float cy, float radius, float mouth)
+{
+    const float k = radius / 12.5f;   // she was designed 12.5 pixels round
+    Canvas lady = new_canvas(c.w, c.h);
+    const Rgb skin = rgb(255, 150, 36), skin_dark = rgb(190, 70, 10);
+    const float half_gape = mouth * 0.85f; // radians each side of +x
+
+    // Feet first, peeking out below.
+    for (float fx : {-4.5f, 3.5f}) {
+        fill(lady, ellipse(cx + fx * k, cy + 11.6f * k, 3.6f * k, 2.2f * k), [=](float, float y) {
+            float t = clamp01((y - (cy + 10 * k)) / (3.5f * k));
+            return mix(rgb(150, 60, 160), rgb(70, 20, 80), t);
+        });
+    }
+    // The body, a ball with a wedge of mouth cut from its front.
+    Shape ball = circle(cx, cy, radius);
+    Shape gape = [=](float x, float y) {
+        float a = std::atan2(y - cy, x - cx);
+        float d = std::hypot(x - cx, y - cy);
+        return (std::fabs(a) - half_gape) * std::max(d, 1.0f);
+    };
+    Shape body = mouth > 0 ? subtract(ball, intersect(gape, circle(cx, cy, radius + 2))) : ball;
+    fill(lady, body, [=](float x, float y) {
+        float highlight;
+        float light = ball_light((x - cx) / radius, (y - cy) / radius, &highlight);
+        Rgb base = mix(skin_dark, skin, 0.25f + 0.85f * light);
+        // Rosy cheek below the eye.
+        float cheek = std::hypot(x - (cx + 3.5f * k), y - (cy + 3.2f * k)) / (2.6f * k);
+        if (cheek < 1)
+            base = mix(base, rgb(250, 90, 60), 0.5f * (1 - cheek));
+        return mix(base, rgb(255, 250, 230), 0.7f * highlight);
+    });
+    // Lips along the mouth's edges, or a smile when it is shut.
+    Rgb lip = rgb(200, 20, 40);
+    if (mouth > 0) {
+        for (float s : {-1.0f, 1.0f}) {
+            float a = s * half_gape;
+            Point inner = {cx + std::cos(a) * 1.5f * k, cy + std::sin(a) * 1.5f * k};
+            Point outer = {cx + std::cos(a) * (radius - 0.5f), cy + std::sin(a) * (radius - 0.5f)};
+            fill(lady, intersect(capsule(inner.x, inner.y, outer.x, outer.y, 1.1f * k), ball), lip);
+        }
+    } else {
+        fill(lady, intersect(capsule(cx + 1 * k, cy + 0.8f * k, cx + radius, cy - 0.2f * k, 0.9f * k), ball), lip);
+    }
+    // A big eye looking ahead, with lashes.
+    float ex = cx + 2 * k, ey = cy - 4.8f * k;
+    fill(lady, ellipse(ex, ey, 3.1f * k, 3.6f * k), rgb(255, 255, 255));
+    fill(lady, circle(ex + 1.2f * k, ey + 0.4f * k, 1.7f * k), rgb(30, 30, 60));
+    fill(lady, circle(ex + 0.6f * k, ey - 0.4f * k, 0.6f * k), rgb(255, 255, 255));
+    for (float a : {-2.2f, -1.65f, -1.1f}) {
+        Point from = {ex + std::cos(a) * 3.3f * k, ey + std::sin(a) * 3.8f * k};
+        Point to = {ex + std::cos(a) * 5.0f * k, ey + std::sin(a) * 5.3f * k};
+        fill(lady, capsule(from.x, from.y, to.x, to.y, 0.55f * k), rgb(30, 20, 30));
+    }
+    // A flower tucked behind the eye, on the crown of her head.
+    float fx = cx - 6 * k, fy = cy - 8.2f * k;
+    for (int i = 0; i < 5; ++i) {
+        float a = i * 2 * PI / 5 - PI / 2;
+        fill(lady, circle(fx + std::cos(a) * 2.1f * k, fy + std::sin(a) * 2.1f * k, 1.6f * k), [=](float x, float y) {
+            float t = clamp01(std::hypot(x - fx, y - fy) / (3.6f * k));
+            return mix(rgb(120, 190, 255), rgb(40, 90, 220), t);
+        });
+    }
+    fill(lady, circle(fx, fy, 1.3f * k), [](float, float) { return rgb(255, 230, 60); });
+    outline(lady, 1.0f, rgb(60, 24, 8));
+    paste(c, lady, 0, 0);
+}

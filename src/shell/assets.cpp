@@ -1,0 +1,230 @@
+// Loads havoc's pictures and sounds from havoc.dat and releases them.
+//
+// Every object is required, so anything missing or damaged stops the program
+// with one line naming it. The library's TGA reader trusts its input (a short
+// run-length image overruns the heap, an oversized colour map the stack, a
+// bare header comes out as a white picture), so each image's bytes are
+// checked before the library is allowed to decode them.
+#include "assets.h"
+
+#include "fatal.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+BITMAP *bat_image, *crack_image, *saber_image, *saber_hole_image;
+BITMAP *laser_image, *laser_hole_image, *lady_sheet, *pointer_image;
+BITMAP *lady_frames[3];
+BITMAP *palette_icons[5];
+BITMAP *palette_cap, *palette_cap_mirrored;
+SAMPLE *laser_sound, *glass_sound, *lightsaber_sound;
+SAMPLE *saber_on_sound, *saber_off_sound, *mampf_sound;
+
+static const char DATA_FILE[] = "havoc.dat";
+static const int PATH_SIZE = 256;
+static const int ICON_NAME_SIZE = 32;
+static const int TOOL_ICONS = 4;
+static const int END_ICON = 4;
+static const int LADY_FRAMES = 3;
+
+// Frame strips: how many frames of what size each must hold.
+static const int BAT_FRAME_W = 160, BAT_FRAME_H = 120, BAT_FRAMES = 5;
+static const int SABER_CELL_W = 258, SABER_CELL_H = 245, SABER_CELLS = 5;
+static const int LASER_FRAME_W = 173, LASER_FRAME_H = 163, LASER_FRAMES = 4;
+static const int LADY_FRAME = 29;
+
+// What we accept of a TGA: the uncompressed true-colour kind we write.
+static const int TGA_HEADER_SIZE = 18;
+static const int TGA_TRUE_COLOUR = 2;
+static const int TGA_MAX_SIDE = 8192;
+
+BITMAP *load_image(const char *name)
+{
+    char path[PATH_SIZE];
+    std::snprintf(path, sizeof path, "havoc.dat#%s", name);
+    return load_bitmap(path, nullptr);
+}
+
+SAMPLE *load_sound(const char *name)
+{
+    char path[PATH_SIZE];
+    std::snprintf(path, sizeof path, "havoc.dat#%s", name);
+    return load_sample(path);
+}
+
+static const char *working_dir()
+{
+    static char dir[PATH_SIZE];
+    if (!getcwd(dir, sizeof dir))
+        std::snprintf(dir, sizeof dir, "the current folder");
+    return dir;
+}
+
+// The data file must be there and be one of the library's data files before
+// any object is looked up in it.
+static void check_data_file()
+{
+    if (!exists(DATA_FILE))
+        fatal("cannot open %s in %s: run havoc from the folder that holds it", DATA_FILE, working_dir());
+    PACKFILE *f = pack_fopen(DATA_FILE, F_READ_PACKED);
+    long magic = f ? pack_mgetl(f) : 0;
+    if (f)
+        pack_fclose(f);
+    if (magic != DAT_MAGIC)
+        fatal("%s in %s is not a havoc data file: replace it with a good copy", DATA_FILE, working_dir());
+}
+
+[[noreturn]] static void missing(const char *name)
+{
+    fatal("%s has no %s: replace it with a good copy", DATA_FILE, name);
+}
+
+[[noreturn]] static void damaged(const char *name, const char *what)
+{
+    fatal("%s is damaged: %s %s; replace it with a good copy", DATA_FILE, name, what);
+}
+
+// Reads the object's bytes through the library's own file layer and refuses
+// anything but an uncompressed 24- or 32-bit TGA that holds all its pixels.
+static void check_tga(const char *name)
+{
+    char path[PATH_SIZE];
+    std::snprintf(path, sizeof path, "havoc.dat#%s", name);
+    PACKFILE *f = pack_fopen(path, F_READ);
+    if (!f)
+        missing(name);
+    unsigned char header[TGA_HEADER_SIZE];
+    long got = pack_fread(header, sizeof header, f);
+    long length = got;
+    unsigned char chunk[4096];
+    for (long n; (n = pack_fread(chunk, sizeof chunk, f)) > 0;)
+        length += n;
+    pack_fclose(f);
+    if (got < TGA_HEADER_SIZE)
+        damaged(name, "is too short to be a picture");
+
+    int id_length = header[0];
+    int colour_map_type = header[1];
+    int image_type = header[2];
+    int w = header[12] | header[13] << 8;
+    int h = header[14] | header[15] << 8;
+    int bpp = header[16];
+    if (colour_map_type != 0 || image_type != TGA_TRUE_COLOUR || (bpp != 24 && bpp != 32))
+        damaged(name, "is not an uncompressed true-colour TGA");
+    if (w <= 0 || h <= 0 || w > TGA_MAX_SIDE || h > TGA_MAX_SIDE)
+        damaged(name, "has impossible dimensions");
+    long needed = TGA_HEADER_SIZE + id_length + (long)w * h * (bpp / 8);
+    if (length < needed)
+        fatal("%s is damaged: %s is cut short (%ld of %ld bytes); replace it with a good copy",
+              DATA_FILE, name, length, needed);
+}
+
+static BITMAP *required_image(const char *name)
+{
+    check_tga(name);
+    BITMAP *image = load_image(name);
+    if (!image)
+        fatal("cannot load %s from %s: replace it with a good copy", name, DATA_FILE);
+    return image;
+}
+
+// A strip must hold every frame the tools draw from it.
+static BITMAP *required_strip(const char *name, int frame_w, int frame_h, int frames)
+{
+    BITMAP *image = required_image(name);
+    if (image->w < frame_w * frames || image->h < frame_h)
+        fatal("%s is damaged: %s is %dx%d, smaller than its %dx%d of frames; replace it with a good copy",
+              DATA_FILE, name, image->w, image->h, frame_w * frames, frame_h);
+    return image;
+}
+
+static BITMAP *required_sized(const char *name, int w, int h)
+{
+    BITMAP *image = required_image(name);
+    if (image->w != w || image->h != h)
+        fatal("%s is damaged: %s is %dx%d, not %dx%d like icon00.tga; replace it with a good copy",
+              DATA_FILE, name, image->w, image->h, w, h);
+    return image;
+}
+
+static SAMPLE *required_sound(const char *name)
+{
+    SAMPLE *sound = load_sound(name);
+    if (!sound) {
+        char path[PATH_SIZE];
+        std::snprintf(path, sizeof path, "havoc.dat#%s", name);
+        PACKFILE *f = pack_fopen(path, F_READ);
+        if (!f)
+            missing(name);
+        pack_fclose(f);
+        damaged(name, "is not a readable WAV sound");
+    }
+    if (sound->len == 0)
+        damaged(name, "holds no sound");
+    return sound;
+}
+
+void load_palette_icons()
+{
+    char name[ICON_NAME_SIZE];
+    for (int i = 0; i < TOOL_ICONS; ++i) {
+        std::snprintf(name, sizeof name, "icon%02i.tga", i);
+        palette_icons[i] = i == 0 ? required_image(name)
+                                  : required_sized(name, palette_icons[0]->w, palette_icons[0]->h);
+    }
+    palette_icons[END_ICON] = required_sized("iconend.tga", palette_icons[0]->w, palette_icons[0]->h);
+    palette_cap = required_image("cap.tga");
+    if (palette_cap->h != palette_icons[0]->h)
+        fatal("%s is damaged: cap.tga is %dx%d, not as tall as the %d of the icons; replace it with a good copy",
+              DATA_FILE, palette_cap->w, palette_cap->h, palette_icons[0]->h);
+    palette_cap_mirrored = create_bitmap(palette_cap->w, palette_cap->h);
+    if (!palette_cap_mirrored)
+        fatal("not enough memory for the palette's right end");
+    clear_to_color(palette_cap_mirrored, bitmap_mask_color(palette_cap_mirrored));
+    draw_sprite_h_flip(palette_cap_mirrored, palette_cap, 0, 0);
+}
+
+void load_assets()
+{
+    check_data_file();
+    bat_image = required_strip("bat.tga", BAT_FRAME_W, BAT_FRAME_H, BAT_FRAMES);
+    crack_image = required_image("crack.tga");
+    saber_image = required_strip("saber.tga", SABER_CELL_W, SABER_CELL_H, SABER_CELLS);
+    saber_hole_image = required_image("saberhole.tga");
+    laser_image = required_strip("laser.tga", LASER_FRAME_W, LASER_FRAME_H, LASER_FRAMES);
+    laser_hole_image = required_image("laserhole.tga");
+    lady_sheet = required_strip("lady.tga", LADY_FRAME, LADY_FRAME, LADY_FRAMES);
+    pointer_image = required_image("pointer.tga");
+    for (int i = 0; i < LADY_FRAMES; ++i) {
+        lady_frames[i] = create_sub_bitmap(lady_sheet, LADY_FRAME * i, 0, LADY_FRAME, LADY_FRAME);
+        if (!lady_frames[i])
+            fatal("not enough memory for the lady's frames");
+    }
+    load_palette_icons();
+    laser_sound = required_sound("laser.wav");
+    glass_sound = required_sound("glass.wav");
+    lightsaber_sound = required_sound("lightsaber.wav");
+    saber_on_sound = required_sound("saber0.wav");
+    saber_off_sound = required_sound("saberout.wav");
+    mampf_sound = required_sound("mampf.wav");
+}
+
+void release_assets()
+{
+    BITMAP **images[] = {&bat_image, &crack_image, &saber_image, &saber_hole_image,
+                         &laser_image, &laser_hole_image, &lady_sheet, &pointer_image,
+                         &lady_frames[0], &lady_frames[1], &lady_frames[2],
+                         &palette_icons[0], &palette_icons[1], &palette_icons[2],
+                         &palette_icons[3], &palette_icons[4],
+                         &palette_cap, &palette_cap_mirrored};
+    for (BITMAP **image : images) {
+        destroy_bitmap(*image);
+        *image = nullptr;
+    }
+    SAMPLE **sounds[] = {&laser_sound, &glass_sound, &lightsaber_sound,
+                         &saber_on_sound, &saber_off_sound, &mampf_sound};
+    for (SAMPLE **sound : sounds) {
+        destroy_sample(*sound);
+        *sound = nullptr;
+    }
+}

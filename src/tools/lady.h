@@ -1,0 +1,11 @@
+// The lady: a little creature that walks across the picture on her own and
+// eats a trail into it, with her munching following her across the stereo
+// field.
+#pragma once
+
+// Tool 3. Runs until Escape or a number key; the munching stops on the way out.
+void run_lady();
+
+// The munching's pan for her corner at x: 250 * (int)x / SCREEN_W + 3,
+// clamped to the library's 0 to 255.
+int lady_pan(float x);
