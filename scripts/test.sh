@@ -10,4 +10,4 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here/build"
 ctest --output-on-failure
 cd "$here/build-asan"
-ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -L frame
+LSAN_OPTIONS=suppressions=$here/tests/lsan.supp ctest --output-on-failure -L frame
