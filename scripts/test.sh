@@ -10,4 +10,6 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here/build"
 ctest --output-on-failure
 cd "$here/build-asan"
-LSAN_OPTIONS=suppressions=$here/tests/lsan.supp ctest --output-on-failure -L frame
+# Full stacks on allocation, so the suppressions can name the sound modules.
+ASAN_OPTIONS=fast_unwind_on_malloc=0 LSAN_OPTIONS=suppressions=$here/tests/lsan.supp \
+    ctest --output-on-failure -L frame
