@@ -114,7 +114,7 @@ int run_palette()
     bool button_down = false;
     tick_count.store(0);
 
-    // An 8-bit mode has no blender: the strip appears at once.
+    // The blender works only above 8 bits; an 8-bit mode shows the strip at once.
     if (bitmap_color_depth(back_buffer) > 8)
         fade_in(g);
 

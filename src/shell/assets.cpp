@@ -187,6 +187,10 @@ void load_palette_icons()
 void load_assets()
 {
     check_data_file();
+    // Pictures are converted to the screen's depth as they load. Keep their
+    // mask colour transparent: at 8 bits it would otherwise become the
+    // palette's nearest magenta instead of the mask index.
+    set_color_conversion(COLORCONV_TOTAL | COLORCONV_KEEP_TRANS);
     bat_image = required_strip("bat.tga", BAT_FRAME_W, BAT_FRAME_H, BAT_FRAMES);
     crack_image = required_image("crack.tga");
     saber_image = required_strip("saber.tga", SABER_CELL_W, SABER_CELL_H, SABER_CELLS);

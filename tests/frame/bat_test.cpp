@@ -72,7 +72,8 @@ struct Point {
     int x, y;
 };
 
-// The run's first crack angles, as an unseeded rand gives them.
+// The pristine picture with a crack stamped at each point in turn, turned by
+// the run's first angles as an unseeded rand gives them.
 BITMAP *picture_with_cracks(BITMAP *pristine, const std::vector<Point> &at)
 {
     BITMAP *picture = copy_of(pristine);

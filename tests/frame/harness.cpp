@@ -150,11 +150,12 @@ Script palette_click(int slot)
     };
 }
 
+static const int TEST_POINTER_SIZE = 8;
+
 void install_test_pointer()
 {
     static BITMAP *square = create_bitmap(TEST_POINTER_SIZE, TEST_POINTER_SIZE);
-    clear_to_color(square, makecol((TEST_POINTER_RGB >> 16) & 0xff, (TEST_POINTER_RGB >> 8) & 0xff,
-                                   TEST_POINTER_RGB & 0xff));
+    clear_to_color(square, makecol(32, 224, 64));
     mouse_sprite = square;
 }
 

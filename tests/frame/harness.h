@@ -73,11 +73,9 @@ int palette_slot_y();
 // row is also what the chosen tool's first frame sees.
 Script palette_click(int slot);
 
-// The library draws its arrow only once a mouse driver is installed, and
-// the test process installs none: this gives it a plain square of
-// TEST_POINTER_RGB, TEST_POINTER_SIZE pixels wide, instead. Called once at start.
-const int TEST_POINTER_RGB = 0x20e040;
-const int TEST_POINTER_SIZE = 8;
+// mouse_sprite, the library's arrow, exists only once a mouse driver is
+// installed, and the test process installs none: this sets it to a plain
+// 8 x 8 green square for the palette to draw. Called once at start.
 void install_test_pointer();
 
 // Whether `voice` is set to loop until stopped. The library keeps this only

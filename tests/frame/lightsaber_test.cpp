@@ -18,7 +18,6 @@ const int CELL_W = 258, CELL_H = 245, CELLS = 5;
 const int HOT_X = 168, HOT_Y = 172;
 // A burn mark is centred on its trail point.
 const int HOLE_CENTRE_X = 14, HOLE_CENTRE_Y = 12;
-const int SPARK_RGB = 0x009c00;
 const int MAX_SPARKS = 50;
 const int NONE = -1;
 
@@ -450,7 +449,7 @@ TEST_F(Saber, SparkPoolGrowsOneAFrameToFiftyAndShrinksOneAFrameAfterRelease)
         EXPECT_EQ(frames[f].size(), live) << "frame " << f;
         for (const Disc &d : frames[f]) {
             EXPECT_EQ(d.radius, 2);
-            EXPECT_EQ(rgb_of(d.colour), SPARK_RGB);
+            EXPECT_EQ(rgb_of(d.colour), rgb_of(makecol(0, 156, 0)));
             // While held, a spark that left the screen was sent back.
             if (f < HELD) {
                 EXPECT_TRUE(d.x >= 0 && d.x <= SCREEN_W && d.y >= 0 && d.y <= SCREEN_H)

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -353,6 +354,20 @@ TEST_F(PaletteEightBit, FirstFrameShowsTheSolidStripAndTheFirstClickCounts)
     });
     EXPECT_EQ(v.chosen, TOOL_LASER);
     EXPECT_EQ(v.frames, 2);
+}
+
+TEST_F(PaletteEightBit, RoundedCornersOfTheStripShowThePictureThrough)
+{
+    const PaletteGeometry g = screen_geometry();
+    const int right = g.palette_left + g.palette_width - 1, bottom = g.palette_top + g.palette_height - 1;
+    const int corners[][2] = {{g.palette_left, g.palette_top}, {right, g.palette_top},
+                              {g.palette_left, bottom}, {right, bottom}};
+    visit({{0, 0, 0, 0, {}}}, [&](int frame) {
+        if (frame != 0)
+            return;
+        for (const auto &c : corners)
+            EXPECT_EQ(rgb_at(screen, c[0], c[1]), rgb_at(desktop_bmp, c[0], c[1])) << c[0] << "," << c[1];
+    });
 }
 
 }  // namespace
