@@ -6,8 +6,6 @@
 
 namespace {
 
-const float PI = 3.14159265f;
-
 float clamp01(float v)
 {
     return v < 0 ? 0 : v > 1 ? 1 : v;
@@ -337,70 +335,101 @@ void draw_ray_gun(Canvas &c, float muzzle_x, float muzzle_y, float angle, float 
     paste(c, gun, 0, 0);
 }
 
-void draw_lady(Canvas &c, float cx, float cy, float radius, float mouth)
+void draw_lady(Canvas &c, float cx, float cy, float radius, float jaws, float angle)
 {
-    const float k = radius / 12.5f;   // she was designed 12.5 pixels round
+    // She is laid out 12.5 units round about her centre, head along +u.
+    Frame f = frame_at(cx, cy, angle, radius / 12.5f);
     Canvas lady = new_canvas(c.w, c.h);
-    const Rgb skin = rgb(255, 150, 36), skin_dark = rgb(190, 70, 10);
-    const float half_gape = mouth * 0.85f; // radians each side of +x
 
-    // Feet first, peeking out below.
-    for (float fx : {-4.5f, 3.5f}) {
-        fill(lady, ellipse(cx + fx * k, cy + 11.6f * k, 3.6f * k, 2.2f * k), [=](float, float y) {
-            float t = clamp01((y - (cy + 10 * k)) / (3.5f * k));
-            return mix(rgb(150, 60, 160), rgb(70, 20, 80), t);
-        });
-    }
-    // The body, a ball with a wedge of mouth cut from its front.
-    Shape ball = circle(cx, cy, radius);
-    Shape gape = [=](float x, float y) {
-        float a = std::atan2(y - cy, x - cx);
-        float d = std::hypot(x - cx, y - cy);
-        return (std::fabs(a) - half_gape) * std::max(d, 1.0f);
+    // Light on a dome in her own units, turned to the screen so that it
+    // falls from the upper left whatever her heading.
+    auto dome = [=](float x, float y, float du, float ru, float rv, float *highlight) {
+        Point p = to_local(f, x, y);
+        float nu = (p.x - du) / ru, nv = p.y / rv;
+        return ball_light(nu * f.c - nv * f.s, nu * f.s + nv * f.c, highlight);
     };
-    Shape body = mouth > 0 ? subtract(ball, intersect(gape, circle(cx, cy, radius + 2))) : ball;
-    fill(lady, body, [=](float x, float y) {
-        float highlight;
-        float light = ball_light((x - cx) / radius, (y - cy) / radius, &highlight);
-        Rgb base = mix(skin_dark, skin, 0.25f + 0.85f * light);
-        // Rosy cheek below the eye.
-        float cheek = std::hypot(x - (cx + 3.5f * k), y - (cy + 3.2f * k)) / (2.6f * k);
-        if (cheek < 1)
-            base = mix(base, rgb(250, 90, 60), 0.5f * (1 - cheek));
-        return mix(base, rgb(255, 250, 230), 0.7f * highlight);
-    });
-    // Lips along the mouth's edges, or a smile when it is shut.
-    Rgb lip = rgb(200, 20, 40);
-    if (mouth > 0) {
-        for (float s : {-1.0f, 1.0f}) {
-            float a = s * half_gape;
-            Point inner = {cx + std::cos(a) * 1.5f * k, cy + std::sin(a) * 1.5f * k};
-            Point outer = {cx + std::cos(a) * (radius - 0.5f), cy + std::sin(a) * (radius - 0.5f)};
-            fill(lady, intersect(capsule(inner.x, inner.y, outer.x, outer.y, 1.1f * k), ball), lip);
-        }
-    } else {
-        fill(lady, intersect(capsule(cx + 1 * k, cy + 0.8f * k, cx + radius, cy - 0.2f * k, 0.9f * k), ball), lip);
-    }
-    // A big eye looking ahead, with lashes.
-    float ex = cx + 2 * k, ey = cy - 4.8f * k;
-    fill(lady, ellipse(ex, ey, 3.1f * k, 3.6f * k), rgb(255, 255, 255));
-    fill(lady, circle(ex + 1.2f * k, ey + 0.4f * k, 1.7f * k), rgb(30, 30, 60));
-    fill(lady, circle(ex + 0.6f * k, ey - 0.4f * k, 0.6f * k), rgb(255, 255, 255));
-    for (float a : {-2.2f, -1.65f, -1.1f}) {
-        Point from = {ex + std::cos(a) * 3.3f * k, ey + std::sin(a) * 3.8f * k};
-        Point to = {ex + std::cos(a) * 5.0f * k, ey + std::sin(a) * 5.3f * k};
-        fill(lady, capsule(from.x, from.y, to.x, to.y, 0.55f * k), rgb(30, 20, 30));
-    }
-    // A flower tucked behind the eye, on the crown of her head.
-    float fx = cx - 6 * k, fy = cy - 8.2f * k;
-    for (int i = 0; i < 5; ++i) {
-        float a = i * 2 * PI / 5 - PI / 2;
-        fill(lady, circle(fx + std::cos(a) * 2.1f * k, fy + std::sin(a) * 2.1f * k, 1.6f * k), [=](float x, float y) {
-            float t = clamp01(std::hypot(x - fx, y - fy) / (3.6f * k));
-            return mix(rgb(120, 190, 255), rgb(40, 90, 220), t);
+    auto gloss_black = [=](float du, float ru, float rv) {
+        return [=](float x, float y) {
+            float highlight;
+            float light = dome(x, y, du, ru, rv, &highlight);
+            Rgb base = mix(rgb(10, 10, 14), rgb(66, 66, 78), light * light);
+            return mix(base, rgb(236, 236, 246), std::min(1.0f, highlight * highlight));
+        };
+    };
+
+    // The jaws, under the front of her head: two hooks whose points curl
+    // in to meet when shut and swing apart as she bites.
+    const float swing = 0.95f * jaws;   // radians each side of +u
+    for (float side : {-1.0f, 1.0f}) {
+        Point base = {10.4f, side * 1.5f};
+        float a = side * swing;
+        Point bend = {base.x + std::cos(a) * 2.3f, base.y + std::sin(a) * 2.3f};
+        float tip_a = a - side * 0.95f;
+        Point tip = {bend.x + std::cos(tip_a) * 1.4f, bend.y + std::sin(tip_a) * 1.4f};
+        Shape hook = unite(tapered(base.x, base.y, 1.15f, bend.x, bend.y, 0.8f),
+                           tapered(bend.x, bend.y, 0.8f, tip.x, tip.y, 0.4f));
+        fill(lady, placed(f, hook), [=](float x, float y) {
+            Point p = to_local(f, x, y);
+            float t = clamp01((p.x - base.x) / 3.5f);
+            return mix(rgb(214, 138, 58), rgb(132, 70, 26), t);
         });
     }
-    fill(lady, circle(fx, fy, 1.3f * k), [](float, float) { return rgb(255, 230, 60); });
-    outline(lady, 1.0f, rgb(60, 24, 8));
-    paste(c, lady, 0, 0);
+
+    // The shell: two glossy red wing cases meeting down her back.
+    const float su = -2.0f, ru = 10.2f, rv = 11.3f;
+    Shape shell = ellipse(su, 0, ru, rv);
+    fill(lady, placed(f, shell), [=](float x, float y) {
+        float highlight;
+        float light = dome(x, y, su, ru, rv, &highlight);
+        Rgb base = mix(rgb(110, 6, 8), rgb(234, 36, 26), 0.2f + 0.9f * light);
+        // A tight shine: lacquer, not plastic.
+        return mix(base, rgb(255, 240, 232), std::min(1.0f, 1.2f * highlight * highlight));
+    });
+    // Her spots: one shared where the cases meet, three on each case, kept
+    // clear of the shine.
+    struct Spot {
+        float u, v, r;
+    };
+    const Spot spots[] = {{3.0f, 0, 1.9f},     {0.6f, 7.4f, 2.0f},   {0.6f, -7.4f, 2.0f},
+                          {-6.0f, 7.0f, 2.3f}, {-6.0f, -7.0f, 2.3f}, {-9.2f, 3.2f, 1.8f},
+                          {-9.2f, -3.2f, 1.8f}};
+    for (const Spot &s : spots)
+        fill(lady, placed(f, intersect(circle(s.u, s.v, s.r), grow(shell, -0.7f))), gloss_black(su, ru, rv));
+    // The seam between the cases, from behind her neck to her tail.
+    fill(lady, placed(f, intersect(capsule(4, 0, -13, 0, 0.42f), shell)), rgb(44, 4, 6));
+
+    // The shield behind her head, pale at its front corners, then the head
+    // with its two white eyes.
+    fill(lady, placed(f, ellipse(5.6f, 0, 4.0f, 7.2f)), gloss_black(5.6f, 4.0f, 7.2f));
+    for (float side : {-1.0f, 1.0f})
+        fill(lady, placed(f, ellipse(6.9f, side * 4.9f, 1.3f, 1.5f)), rgb(236, 232, 214));
+    fill(lady, placed(f, ellipse(9.2f, 0, 2.5f, 3.5f)), gloss_black(9.2f, 2.5f, 3.5f));
+    for (float side : {-1.0f, 1.0f})
+        fill(lady, placed(f, circle(10.1f, side * 2.2f, 0.85f)), rgb(250, 250, 250));
+
+    outline(lady, std::max(1.0f, 0.8f * f.su), rgb(18, 8, 8));
+
+    // Legs and feelers: fine black strokes from under her, past the outline,
+    // wide enough to stay whole when she is turned.
+    Canvas limbs = new_canvas(c.w, c.h);
+    const Rgb ink = rgb(12, 10, 12);
+    const float ink_r = std::max(0.6f, 0.5f * f.su) / f.su;
+    struct Leg {
+        Point hip, knee, foot;
+    };
+    const Leg legs[] = {{{5.5f, 6}, {7.5f, 11.6f}, {10.0f, 12.8f}},
+                        {{1, 8}, {0.5f, 12.3f}, {1.6f, 13.3f}},
+                        {{-4, 8}, {-6.5f, 12.0f}, {-8.6f, 12.9f}}};
+    for (const Leg &l : legs)
+        for (float side : {-1.0f, 1.0f}) {
+            fill(limbs, placed(f, capsule(l.hip.x, side * l.hip.y, l.knee.x, side * l.knee.y, ink_r)), ink);
+            fill(limbs, placed(f, capsule(l.knee.x, side * l.knee.y, l.foot.x, side * l.foot.y, ink_r)), ink);
+        }
+    for (float side : {-1.0f, 1.0f}) {
+        Point root = {9.6f, side * 2.6f}, end = {11.6f, side * 5.8f};
+        fill(limbs, placed(f, capsule(root.x, root.y, end.x, end.y, ink_r)), ink);
+        fill(limbs, placed(f, circle(end.x, end.y, 0.75f)), ink);
+    }
+    paste(limbs, lady, 0, 0);
+    paste(c, limbs, 0, 0);
 }

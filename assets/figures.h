@@ -21,6 +21,7 @@ void draw_saber(Canvas &c, float tip_x, float tip_y, float angle, float scale,
 void draw_ray_gun(Canvas &c, float muzzle_x, float muzzle_y, float angle, float scale,
                   float recoil, float heat);
 
-// The lady, a round creature of `radius` centred on (cx, cy), facing +x.
-// `mouth` opens her mouth from 0 (shut) to 1 (wide).
-void draw_lady(Canvas &c, float cx, float cy, float radius, float mouth);
+// The lady, a ladybird seen from above, round about `radius` and centred on
+// (cx, cy), her head along `angle`. `jaws` opens her jaws from 0 (shut) to
+// 1 (wide).
+void draw_lady(Canvas &c, float cx, float cy, float radius, float jaws, float angle = 0);

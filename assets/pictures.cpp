@@ -335,18 +335,18 @@ Canvas laser_hole_picture()
     return hole;
 }
 
-// The lady: mouth shut, half open, open; facing +x, over the black disc
+// The lady: jaws shut, half open, open; facing +x, over the black disc
 // she has just eaten.
 const int LADY_FRAME = 29, LADY_FRAMES = 3;
 const float LADY_CENTRE = 13.5f, LADY_RADIUS = 12.5f;
 
 Canvas lady_strip()
 {
-    const float mouth[LADY_FRAMES] = {0, 0.5f, 1};
+    const float jaws[LADY_FRAMES] = {0, 0.5f, 1};
     Canvas strip = new_canvas(LADY_FRAME * LADY_FRAMES, LADY_FRAME);
     for (int i = 0; i < LADY_FRAMES; ++i) {
         Canvas frame = new_canvas(LADY_FRAME, LADY_FRAME);
-        draw_lady(frame, LADY_CENTRE, LADY_CENTRE, LADY_RADIUS, mouth[i]);
+        draw_lady(frame, LADY_CENTRE, LADY_CENTRE, LADY_RADIUS, jaws[i]);
         paste(strip, frame, i * LADY_FRAME, 0);
     }
     return strip;
@@ -481,7 +481,7 @@ bool draw_pictures(const std::string &dir)
         draw_ray_gun(art, 9, 25, 0, 0.33f, 0, 0.8f);
     }));
     ok &= save_picture(dir, "icon03.tga", icon_with([](Canvas &art) {
-        draw_lady(art, 31, 31, 19, 0.6f);
+        draw_lady(art, 30.5f, 33.5f, 19.5f, 0.6f, radians(-40));
     }));
     ok &= save_picture(dir, "iconend.tga", quit_figure_icon());
     ok &= save_picture(dir, "cap.tga", cap_picture());

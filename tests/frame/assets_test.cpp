@@ -93,7 +93,8 @@ const Spot SPOTS[] = {
     {"laser hole centre", &laser_hole_image, 14, 14, true},
     {"lady's back, shut", &lady_sheet, 0 * 29 + 5, 13, true},
     {"lady's back, open", &lady_sheet, 2 * 29 + 5, 13, true},
-    {"lady's open mouth", &lady_sheet, 2 * 29 + 24, 13, false},
+    {"lady's jaws shut, meeting ahead of her head", &lady_sheet, 0 * 29 + 26, 13, true},
+    {"lady's jaws wide, a gap between them", &lady_sheet, 2 * 29 + 26, 13, false},
     {"pointer tip", &pointer_image, 0, 0, true},
 };
 
