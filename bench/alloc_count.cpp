@@ -4,6 +4,7 @@
 #include "alloc_count.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstddef>
 #include <pthread.h>
 
@@ -88,10 +89,10 @@ int posix_memalign(void **out, size_t alignment, size_t size)
     count_one();
     // The C library's checks: a power of two, a multiple of a pointer.
     if (alignment % sizeof(void *) != 0 || (alignment & (alignment - 1)) != 0)
-        return 22;   // EINVAL
+        return EINVAL;
     void *p = __libc_memalign(alignment, size);
     if (!p && size)
-        return 12;   // ENOMEM
+        return ENOMEM;
     *out = p;
     return 0;
 }

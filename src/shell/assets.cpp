@@ -17,6 +17,7 @@ BITMAP *laser_image, *laser_hole_image, *lady_sheet, *pointer_image;
 BITMAP *lady_frames[3];
 BITMAP *palette_icons[5];
 BITMAP *palette_cap, *palette_cap_mirrored;
+RLE_SPRITE *bat_frames[5], *saber_cells[5], *laser_frames[4], *saber_hole_sprite;
 SAMPLE *laser_sound, *glass_sound, *lightsaber_sound;
 SAMPLE *saber_on_sound, *saber_off_sound, *mampf_sound;
 
@@ -184,6 +185,36 @@ void load_palette_icons()
     draw_sprite_h_flip(palette_cap_mirrored, palette_cap, 0, 0);
 }
 
+static RLE_SPRITE *run_length_copy(BITMAP *image)
+{
+    RLE_SPRITE *sprite = get_rle_sprite(image);
+    if (!sprite)
+        fatal("not enough memory for the tools' pictures");
+    return sprite;
+}
+
+// Frame `frame` of a strip of frames frame_w x frame_h, side by side.
+static RLE_SPRITE *run_length_frame(BITMAP *strip, int frame, int frame_w, int frame_h)
+{
+    BITMAP *window = create_sub_bitmap(strip, frame * frame_w, 0, frame_w, frame_h);
+    if (!window)
+        fatal("not enough memory for the tools' pictures");
+    RLE_SPRITE *sprite = run_length_copy(window);
+    destroy_bitmap(window);
+    return sprite;
+}
+
+static void cut_tool_frames()
+{
+    for (int i = 0; i < BAT_FRAMES; ++i)
+        bat_frames[i] = run_length_frame(bat_image, i, BAT_FRAME_W, BAT_FRAME_H);
+    for (int i = 0; i < SABER_CELLS; ++i)
+        saber_cells[i] = run_length_frame(saber_image, i, SABER_CELL_W, SABER_CELL_H);
+    for (int i = 0; i < LASER_FRAMES; ++i)
+        laser_frames[i] = run_length_frame(laser_image, i, LASER_FRAME_W, LASER_FRAME_H);
+    saber_hole_sprite = run_length_copy(saber_hole_image);
+}
+
 void load_assets()
 {
     check_data_file();
@@ -204,6 +235,7 @@ void load_assets()
         if (!lady_frames[i])
             fatal("not enough memory for the lady's frames");
     }
+    cut_tool_frames();
     load_palette_icons();
     laser_sound = required_sound("laser.wav");
     glass_sound = required_sound("glass.wav");
@@ -224,6 +256,14 @@ void release_assets()
     for (BITMAP **image : images) {
         destroy_bitmap(*image);
         *image = nullptr;
+    }
+    RLE_SPRITE **sprites[] = {&bat_frames[0], &bat_frames[1], &bat_frames[2], &bat_frames[3],
+                              &bat_frames[4], &saber_cells[0], &saber_cells[1], &saber_cells[2],
+                              &saber_cells[3], &saber_cells[4], &laser_frames[0], &laser_frames[1],
+                              &laser_frames[2], &laser_frames[3], &saber_hole_sprite};
+    for (RLE_SPRITE **sprite : sprites) {
+        destroy_rle_sprite(*sprite);
+        *sprite = nullptr;
     }
     SAMPLE **sounds[] = {&laser_sound, &glass_sound, &lightsaber_sound,
                          &saber_on_sound, &saber_off_sound, &mampf_sound};

@@ -18,6 +18,15 @@ extern BITMAP *palette_icons[5];   // icon00.tga to icon03.tga (the tools), icon
 extern BITMAP *palette_cap;        // cap.tga: the palette's left end piece
 extern BITMAP *palette_cap_mirrored; // the right end piece, made from palette_cap
 
+// The pictures the tools draw in every frame, cut from the strips above as
+// run-length sprites: drawing one puts exactly the pixels a masked blit of
+// that frame would, but skips the transparent runs instead of testing each
+// pixel.
+extern RLE_SPRITE *bat_frames[5];       // bat_image's frames
+extern RLE_SPRITE *saber_cells[5];      // saber_image's cells
+extern RLE_SPRITE *laser_frames[4];     // laser_image's frames
+extern RLE_SPRITE *saber_hole_sprite;   // saber_hole_image
+
 // Sounds, in load order.
 extern SAMPLE *laser_sound;        // laser.wav
 extern SAMPLE *glass_sound;        // glass.wav
@@ -37,6 +46,6 @@ void load_palette_icons();
 // naming the data file or object when something is missing or damaged.
 void load_assets();
 
-// Destroys every image (derived ones included) and then every sound, in
-// load order.
+// Destroys every image (derived ones included) in load order, then the
+// run-length frames, then every sound in load order.
 void release_assets();

@@ -8,10 +8,6 @@
 
 #include <cstdlib>
 
-// bat_image is a strip of frames of this size, side by side.
-static const int BAT_FRAME_W = 160;
-static const int BAT_FRAME_H = 120;
-
 // Where the pointer holds every frame, from the frame's top-left corner.
 static const int BAT_HOLD_X = 140;
 static const int BAT_HOLD_Y = 32;
@@ -36,7 +32,7 @@ enum SwingState {
 
 void draw_bat_frame(BITMAP *dest, int x, int y, int frame)
 {
-    masked_blit(bat_image, dest, frame * BAT_FRAME_W, 0, x, y, BAT_FRAME_W, BAT_FRAME_H);
+    draw_rle_sprite(dest, bat_frames[frame], x, y);
 }
 
 // The end of a swing: the glass sounds, then the crack goes into the picture

@@ -10,13 +10,9 @@
 
 #include <cstdlib>
 
-// The gun sheet: four frames side by side in one row.
-static const int LASER_FRAME_W = 173;
-static const int LASER_FRAME_H = 163;
-
 void draw_laser_frame(BITMAP *dest, int x, int y, int frame)
 {
-    masked_blit(laser_image, dest, frame * LASER_FRAME_W, 0, x, y, LASER_FRAME_W, LASER_FRAME_H);
+    draw_rle_sprite(dest, laser_frames[frame], x, y);
 }
 
 // The pool has room for 100 sparks, but no more than 50 are live at once.

@@ -11,10 +11,6 @@
 
 #include <cstdlib>
 
-// The saber sheet: five cells in one row. Cell 0 is the saber switched off,
-// 1 to 3 the blade igniting, 4 the blade fully out.
-static const int SABER_CELL_W = 258;
-static const int SABER_CELL_H = 245;
 // The cell pixel that sits on the pointer; the trail is burned through it.
 static const int SABER_HOT_X = 168;
 static const int SABER_HOT_Y = 172;
@@ -64,14 +60,16 @@ struct SaberStay {
     int spark_vy[SPARK_ROOM];
 };
 
+// Cell 0 is the saber switched off, 1 to 3 the blade igniting, 4 the blade
+// fully out.
 void draw_saber_frame(BITMAP *dest, int x, int y, int frame)
 {
-    masked_blit(saber_image, dest, frame * SABER_CELL_W, 0, x, y, SABER_CELL_W, SABER_CELL_H);
+    draw_rle_sprite(dest, saber_cells[frame], x, y);
 }
 
 void stamp_saber_hole(BITMAP *, int x, int y, int)
 {
-    draw_sprite(desktop_bmp, saber_hole_image, x - HOLE_CENTRE_X, y - HOLE_CENTRE_Y);
+    draw_rle_sprite(desktop_bmp, saber_hole_sprite, x - HOLE_CENTRE_X, y - HOLE_CENTRE_Y);
 }
 
 static void start_hum(SaberStay *stay)
