@@ -55,8 +55,8 @@ float cylinder_light(const Frame &f, float n, float *highlight)
     float diffuse = std::max(0.0f, nx * lx + ny * ly + nz * lz);
     float hx = lx, hy = ly, hz = lz + 1;
     float hl = std::sqrt(hx * hx + hy * hy + hz * hz);
-    float spec = std::max(0.0f, (nx * hx + ny * hy + nz * hz) / hl);
-    *highlight = std::pow(spec, 24.0f);
+    float specular = std::max(0.0f, (nx * hx + ny * hy + nz * hz) / hl);
+    *highlight = std::pow(specular, 24.0f);
     return diffuse;
 }
 

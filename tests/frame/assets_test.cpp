@@ -185,13 +185,13 @@ TEST(Assets, NoPictureHasNearlyMaskColouredPixels)
     }
 }
 
-struct SoundSpec {
+struct ExpectedSound {
     const char *name;
     SAMPLE **sound;
     double min_seconds, max_seconds;
 };
 
-const SoundSpec SOUNDS[] = {
+const ExpectedSound SOUNDS[] = {
     {"laser.wav", &laser_sound, 0.1, 0.5},
     {"glass.wav", &glass_sound, 0.6, 1.5},
     {"lightsaber.wav", &lightsaber_sound, 1.0, 2.0},
@@ -212,15 +212,15 @@ std::vector<int> samples_of(SAMPLE *s)
 
 TEST(Assets, SoundsLastTheirLengthAndPeakHighWithoutClipping)
 {
-    for (const SoundSpec &spec : SOUNDS) {
-        SCOPED_TRACE(spec.name);
-        SAMPLE *s = *spec.sound;
+    for (const ExpectedSound &want : SOUNDS) {
+        SCOPED_TRACE(want.name);
+        SAMPLE *s = *want.sound;
         ASSERT_NE(s, nullptr);
         ASSERT_EQ(s->bits, 16);
         ASSERT_GT(s->freq, 0);
         double seconds = (double)s->len / s->freq;
-        EXPECT_GE(seconds, spec.min_seconds);
-        EXPECT_LE(seconds, spec.max_seconds);
+        EXPECT_GE(seconds, want.min_seconds);
+        EXPECT_LE(seconds, want.max_seconds);
         std::vector<int> v = samples_of(s);
         int peak = 0;
         for (int x : v)
