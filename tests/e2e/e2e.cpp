@@ -176,7 +176,7 @@ Picture set_root_picture(XServer &x, const std::string &file)
         dir = make_temp_dir("root");
         picture = dir + "/root.png";
         std::string size = std::to_string(x.w) + "x" + std::to_string(x.h);
-        std::string make = "convert -seed 7 -size " + size + " plasma:red-blue \\( -size " + size +
+        std::string make = "/usr/bin/convert -seed 7 -size " + size + " plasma:red-blue \\( -size " + size +
                " pattern:checkerboard -normalize \\) -compose multiply -composite " + picture;
         EXPECT_EQ(std::system(make.c_str()), 0);
     }
