@@ -18,6 +18,7 @@ BITMAP *lady_frames[3];
 BITMAP *palette_icons[5];
 BITMAP *palette_cap, *palette_cap_mirrored;
 RLE_SPRITE *bat_frames[5], *saber_cells[5], *laser_frames[4], *saber_hole_sprite;
+RLE_SPRITE *saber_trail_runs[3][3][SABER_TRAIL_RUN];
 SAMPLE *laser_sound, *glass_sound, *lightsaber_sound;
 SAMPLE *saber_on_sound, *saber_off_sound, *mampf_sound;
 
@@ -204,6 +205,36 @@ static RLE_SPRITE *run_length_frame(BITMAP *strip, int frame, int frame_w, int f
     return sprite;
 }
 
+static bool opaque_at(BITMAP *image, int x, int y)
+{
+    return x >= 0 && x < image->w && y >= 0 && y < image->h &&
+           getpixel(image, x, y) != bitmap_mask_color(image);
+}
+
+// `marks` stamps of the saber's hole a step (dx, dy) apart, in order, with
+// the pixels of a stamp one step beyond the last made transparent again.
+static RLE_SPRITE *trail_run(int dx, int dy, int marks)
+{
+    BITMAP *hole = saber_hole_image;
+    int span = marks - 1;
+    BITMAP *run = create_bitmap(hole->w + span * (dx != 0), hole->h + span * (dy != 0));
+    if (!run)
+        fatal("not enough memory for the tools' pictures");
+    int mask = bitmap_mask_color(run);
+    clear_to_color(run, mask);
+    int first_x = dx < 0 ? span : 0, first_y = dy < 0 ? span : 0;
+    for (int i = 0; i < marks; ++i)
+        draw_sprite(run, hole, first_x + i * dx, first_y + i * dy);
+    int next_x = first_x + marks * dx, next_y = first_y + marks * dy;
+    for (int y = 0; y < run->h; ++y)
+        for (int x = 0; x < run->w; ++x)
+            if (opaque_at(hole, x - next_x, y - next_y))
+                putpixel(run, x, y, mask);
+    RLE_SPRITE *sprite = run_length_copy(run);
+    destroy_bitmap(run);
+    return sprite;
+}
+
 static void cut_tool_frames()
 {
     for (int i = 0; i < BAT_FRAMES; ++i)
@@ -213,6 +244,10 @@ static void cut_tool_frames()
     for (int i = 0; i < LASER_FRAMES; ++i)
         laser_frames[i] = run_length_frame(laser_image, i, LASER_FRAME_W, LASER_FRAME_H);
     saber_hole_sprite = run_length_copy(saber_hole_image);
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx)
+            for (int marks = 1; marks <= SABER_TRAIL_RUN && (dx || dy); ++marks)
+                saber_trail_runs[dy + 1][dx + 1][marks - 1] = trail_run(dx, dy, marks);
 }
 
 void load_assets()
@@ -265,6 +300,12 @@ void release_assets()
         destroy_rle_sprite(*sprite);
         *sprite = nullptr;
     }
+    for (auto &row : saber_trail_runs)
+        for (auto &step : row)
+            for (RLE_SPRITE *&run : step) {
+                destroy_rle_sprite(run);
+                run = nullptr;
+            }
     SAMPLE **sounds[] = {&laser_sound, &glass_sound, &lightsaber_sound,
                          &saber_on_sound, &saber_off_sound, &mampf_sound};
     for (SAMPLE **sound : sounds) {

@@ -77,6 +77,49 @@ static void start_hum(SaberStay *stay)
     stay->hum_voice = play_sample(lightsaber_sound, HUM_VOLUME, mouse_pan(), HUM_PITCH, HUM_ONCE);
 }
 
+// Marks along a line overlap almost wholly: of a run of marks each a step
+// (dx, dy) on from the one before, the mark after them leaves only a thin
+// trailing edge to see. So the line walk gathers such runs and draws each in
+// one piece from saber_trail_runs, and the line's last mark whole: the very
+// pixels of a whole mark on every point in turn, for a fraction of the
+// drawing. The walk hands over one point at a time, so this is its state.
+static int run_x, run_y;          // the run's first mark
+static int run_dx, run_dy;        // the step between its marks
+static int run_marks;             // how many it has; 0 for no run
+static bool have_newest;
+static int newest_x, newest_y;    // the latest point, its mark not yet drawn
+
+static void draw_run()
+{
+    if (run_marks == 0)
+        return;
+    int span = run_marks - 1;
+    draw_rle_sprite(desktop_bmp, saber_trail_runs[run_dy + 1][run_dx + 1][span],
+                    run_x - HOLE_CENTRE_X - (run_dx < 0 ? span : 0),
+                    run_y - HOLE_CENTRE_Y - (run_dy < 0 ? span : 0));
+    run_marks = 0;
+}
+
+// The step to (x, y) decides which run the previous point's mark joins.
+static void gather_trail_point(BITMAP *, int x, int y, int)
+{
+    if (have_newest) {
+        int dx = x - newest_x, dy = y - newest_y;
+        if (run_marks > 0 && (dx != run_dx || dy != run_dy || run_marks == SABER_TRAIL_RUN))
+            draw_run();
+        if (run_marks == 0) {
+            run_x = newest_x;
+            run_y = newest_y;
+            run_dx = dx;
+            run_dy = dy;
+        }
+        ++run_marks;
+    }
+    have_newest = true;
+    newest_x = x;
+    newest_y = y;
+}
+
 // A mark on every pixel of the line from the previous burn point to (x, y),
 // both ends included, so the trail has no gaps however fast the pointer
 // moves. The marks show from the next frame, as this one's copy is taken.
@@ -88,7 +131,10 @@ static void burn_segment(SaberStay *stay, int x, int y)
         stay->last_x = x;
         stay->last_y = y;
     }
-    do_line(back_buffer, stay->last_x, stay->last_y, x, y, 0, stamp_saber_hole);
+    have_newest = false;
+    do_line(back_buffer, stay->last_x, stay->last_y, x, y, 0, gather_trail_point);
+    draw_run();
+    stamp_saber_hole(back_buffer, newest_x, newest_y, 0);
 }
 
 // Blade fully out: a pointer that moved since the previous burn point

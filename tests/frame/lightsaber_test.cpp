@@ -248,6 +248,37 @@ TEST_F(Saber, AFastSweepLeavesAnUnbrokenTrail)
     }
 }
 
+TEST_F(Saber, ASweepInAnyDirectionBurnsExactlyAWholeMarkOnEveryPointInTurn)
+{
+    struct Sweep {
+        const char *what;
+        Segment line;
+    };
+    const Sweep sweeps[] = {
+        {"left", {600, 400, 300, 400}},
+        {"up", {500, 600, 500, 300}},
+        {"down and right", {300, 300, 500, 500}},
+        {"down and left", {600, 300, 400, 500}},
+        {"up and right", {300, 500, 500, 300}},
+        {"up and left", {600, 500, 400, 300}},
+        {"shallow, right and a little down", {200, 400, 700, 430}},
+        {"steep, down and a little left", {500, 200, 470, 600}},
+        {"a few steps, no run long", {400, 400, 407, 403}},
+        {"up the left edge, marks cut off", {2, 300, 0, 5}},
+        {"along the bottom row, marks cut off", {1020, 767, 700, 767}},
+    };
+    for (const Sweep &s : sweeps) {
+        restart();
+        const Segment &l = s.line;
+        // Frame 9 is the sweep, from where the blade was lit.
+        run(ignited_at(l.from_x, l.from_y) + Script{held(10, l.to_x, l.to_y)}, [&](int frame) {
+            if (frame == 9) {
+                EXPECT_EQ(burn_mismatches(l), 0) << s.what;
+            }
+        });
+    }
+}
+
 TEST_F(Saber, EnteredWithTheButtonDownAndTheBladeLeftOutItBurnsAtOnceFromThePointer)
 {
     struct Row {
