@@ -19,8 +19,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <unistd.h>
 #include <vector>
 
 static const int DEFAULT_FRAMES = 500;
@@ -171,31 +169,11 @@ int main(int argc, char **argv)
         return 2;
     }
 
-    // The library as havoc starts it, minus input drivers and the timer.
-    if (allegro_init() != 0) {
-        std::fprintf(stderr, "cannot start the library\n");
+    if (!start_scene(false))
         return 2;
-    }
-    int w = 0, h = 0;
-    get_desktop_resolution(&w, &h);
-    set_color_depth(desktop_color_depth());
-    if (set_gfx_mode(GFX_AUTODETECT_FULLSCREEN, w, h, 0, 0) != 0) {
-        std::fprintf(stderr, "no %dx%d graphics mode: %s\n", w, h, allegro_error);
-        return 2;
-    }
-    desktop_bmp = create_bitmap(w, h);
-    back_buffer = create_bitmap(w, h);
-    if (install_sound(DIGI_AUTODETECT, MIDI_NONE, nullptr) != 0)
-        std::fprintf(stderr, "no sound device (%s): measuring silently\n", allegro_error);
-    if (chdir(HAVOC_DATA_DIR) != 0) {
-        std::perror(HAVOC_DATA_DIR);
-        return 2;
-    }
-    load_assets();
-    install_test_pointer();
 
-    std::printf("havoc frame benchmark: %dx%d at %d bits per pixel, %d frames a run, %d runs\n", w, h,
-                bitmap_color_depth(screen), frames, runs);
+    std::printf("havoc frame benchmark: %dx%d at %d bits per pixel, %d frames a run, %d runs\n",
+                SCREEN_W, SCREEN_H, bitmap_color_depth(screen), frames, runs);
     print_load("before");
     // Rounds of every loop in turn, so each round's reference is measured
     // under the same conditions as the loops it is compared with.
@@ -226,9 +204,6 @@ int main(int argc, char **argv)
                 "frame's in the same round); allocations: totals over all timed frames, on the\n"
                 "loop's own thread and on the library's background threads.\n");
 
-    std::memset(const_cast<char *>(key), 0, KEY_MAX);
-    release_assets();
-    destroy_bitmap(back_buffer);
-    destroy_bitmap(desktop_bmp);
+    end_scene();
     return 0;
 }

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -98,29 +97,6 @@ static bool same_as_desktop(const RootCapture &shot, const RootCapture &desktop)
     return true;
 }
 
-static pid_t launch(const std::vector<std::string> &args, const std::vector<std::string> &env,
-                    const char *cwd)
-{
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(cwd) != 0)
-            _exit(127);
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(null, 2);
-        std::vector<char *> argv, envp;
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        for (const std::string &e : env)
-            envp.push_back(const_cast<char *>(e.c_str()));
-        envp.push_back(nullptr);
-        execvpe(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
-    return pid;
-}
-
 struct StartUp {
     double picture_ms = -1;   // launch to the desktop picture on the full-screen window
     double fade_ms = -1;      // launch to the first change in the palette's strip
@@ -135,7 +111,7 @@ static StartUp time_one_start(XServer &x, const std::string &home, RootCapture *
     StartUp s;
     std::vector<std::string> env = {"HOME=" + home, "DISPLAY=" + x.name, "PATH=/usr/bin:/bin"};
     Clock::time_point start = Clock::now();
-    pid_t pid = launch({HAVOC_BINARY}, env, HAVOC_DATA_DIR);
+    pid_t pid = spawn({HAVOC_BINARY}, env, HAVOC_DATA_DIR, "/dev/null");
     auto in_time = [&] { return ms_since(start) < STAGE_TIMEOUT_SECONDS * 1000; };
 
     // The window first comes up empty; the picture follows.
@@ -167,7 +143,7 @@ static double time_xwd(XServer &x)
 {
     std::vector<std::string> env = {"DISPLAY=" + x.name, "PATH=/usr/bin:/bin"};
     Clock::time_point start = Clock::now();
-    pid_t pid = launch({"xwd", "-root", "-silent", "-out", "/dev/null"}, env, "/");
+    pid_t pid = spawn({"xwd", "-root", "-silent", "-out", "/dev/null"}, env, "/", "/dev/null");
     int status = 0;
     waitpid(pid, &status, 0);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)

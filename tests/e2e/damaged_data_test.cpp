@@ -9,10 +9,8 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
 #include <functional>
-#include <spawn.h>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -74,25 +72,10 @@ Outcome run_havoc(const std::string &workdir, const std::string &display)
     for (const char *keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS"})
         if (const char *v = std::getenv(keep))
             env.push_back(std::string(keep) + "=" + v);
-    std::vector<char *> envp;
-    for (std::string &e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string binary = HAVOC_BINARY;
-    char *argv[] = {binary.data(), nullptr};
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addchdir_np(&actions, workdir.c_str());
-    pid_t pid = -1;
     Outcome outcome;
-    int spawned = posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(spawned, 0) << binary;
-    if (spawned == 0) {
+    pid_t pid = spawn({HAVOC_BINARY}, env, workdir, errors);
+    EXPECT_GT(pid, 0);
+    if (pid > 0) {
         outcome.finished = wait_until([&] { return waitpid(pid, &outcome.status, WNOHANG) == pid; },
                                       EXIT_SECONDS);
         if (!outcome.finished) {

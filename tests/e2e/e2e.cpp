@@ -39,8 +39,8 @@ static std::string make_temp_dir(const char *what)
     return buf.data();
 }
 
-static int spawn(const std::vector<std::string> &args, const std::vector<std::string> &env,
-                 const std::string &cwd, const std::string &out_path)
+int spawn(const std::vector<std::string> &args, const std::vector<std::string> &env,
+          const std::string &cwd, const std::string &out_path)
 {
     pid_t pid = fork();
     if (pid == 0) {

@@ -73,6 +73,12 @@ struct Havoc {
     std::string home, workdir, stderr_path;
 };
 
+// Starts args[0] (looked up in PATH) with exactly `env`, in `cwd` unless it
+// is empty, with INT and QUIT at their defaults and nothing blocked. When
+// `out_path` is given, stderr goes there and stdout to /dev/null. The pid.
+int spawn(const std::vector<std::string> &args, const std::vector<std::string> &env,
+          const std::string &cwd, const std::string &out_path);
+
 // Polls `condition` every 20 ms until it holds or `seconds` pass.
 bool wait_until(const std::function<bool()> &condition, double seconds);
 

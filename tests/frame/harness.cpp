@@ -3,8 +3,10 @@
 #include <allegro/internal/aintern.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 // A loop that is still running this long after its script ended is stuck.
 static const int RUNAWAY_FRAMES = 20000;
@@ -152,11 +154,53 @@ Script palette_click(int slot)
 
 static const int TEST_POINTER_SIZE = 8;
 
-void install_test_pointer()
+static void install_test_pointer()
 {
     static BITMAP *square = create_bitmap(TEST_POINTER_SIZE, TEST_POINTER_SIZE);
     clear_to_color(square, makecol(32, 224, 64));
     mouse_sprite = square;
+}
+
+bool start_scene(bool sound_required)
+{
+    if (allegro_init() != 0) {
+        std::fprintf(stderr, "cannot start the library\n");
+        return false;
+    }
+    int w = 0, h = 0;
+    get_desktop_resolution(&w, &h);
+    set_color_depth(desktop_color_depth());
+    if (set_gfx_mode(GFX_AUTODETECT_FULLSCREEN, w, h, 0, 0) != 0) {
+        std::fprintf(stderr, "no %dx%d graphics mode: %s\n", w, h, allegro_error);
+        return false;
+    }
+    desktop_bmp = create_bitmap(w, h);
+    back_buffer = create_bitmap(w, h);
+    bool sound = install_sound(DIGI_AUTODETECT, MIDI_NONE, nullptr) == 0 && digi_driver &&
+                 digi_driver->id != DIGI_NONE;
+    if (!sound) {
+        std::fprintf(stderr, "no sound driver (%s): %s\n", allegro_error,
+                     sound_required ? "voices cannot be observed" : "going on silently");
+        if (sound_required)
+            return false;
+    }
+    if (chdir(HAVOC_DATA_DIR) != 0) {
+        std::perror(HAVOC_DATA_DIR);
+        return false;
+    }
+    load_assets();
+    install_test_pointer();
+    return true;
+}
+
+void end_scene()
+{
+    // A key a script left down would be released by the library's X input
+    // thread as the window closes, through a keyboard driver never installed.
+    std::memset(const_cast<char *>(key), 0, KEY_MAX);
+    release_assets();
+    destroy_bitmap(back_buffer);
+    destroy_bitmap(desktop_bmp);
 }
 
 bool voice_loops(int voice)

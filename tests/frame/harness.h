@@ -73,10 +73,15 @@ int palette_slot_y();
 // row is also what the chosen tool's first frame sees.
 Script palette_click(int slot);
 
-// mouse_sprite, the library's arrow, exists only once a mouse driver is
-// installed, and the test process installs none: this sets it to a plain
-// 8 x 8 green square for the palette to draw. Called once at start.
-void install_test_pointer();
+// Starts the library the way havoc does, minus the input drivers and the
+// timer: the desktop's size and depth, desktop_bmp and back_buffer, sound,
+// the real data file, and (as no mouse driver gives the library its arrow)
+// a plain 8 x 8 green square as mouse_sprite. False, having said why on
+// stderr, if any of it fails; no sound device is a failure only when
+// `sound_required`.
+bool start_scene(bool sound_required);
+// Undoes start_scene.
+void end_scene();
 
 // Whether `voice` is set to loop until stopped. The library keeps this only
 // in its physical voice, so it is read there.
