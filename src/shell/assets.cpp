@@ -292,20 +292,21 @@ void release_assets()
         destroy_bitmap(*image);
         *image = nullptr;
     }
-    RLE_SPRITE **sprites[] = {&bat_frames[0], &bat_frames[1], &bat_frames[2], &bat_frames[3],
-                              &bat_frames[4], &saber_cells[0], &saber_cells[1], &saber_cells[2],
-                              &saber_cells[3], &saber_cells[4], &laser_frames[0], &laser_frames[1],
-                              &laser_frames[2], &laser_frames[3], &saber_hole_sprite};
-    for (RLE_SPRITE **sprite : sprites) {
-        destroy_rle_sprite(*sprite);
-        *sprite = nullptr;
-    }
+    auto drop = [](RLE_SPRITE *&sprite) {
+        destroy_rle_sprite(sprite);
+        sprite = nullptr;
+    };
+    for (RLE_SPRITE *&frame : bat_frames)
+        drop(frame);
+    for (RLE_SPRITE *&cell : saber_cells)
+        drop(cell);
+    for (RLE_SPRITE *&frame : laser_frames)
+        drop(frame);
+    drop(saber_hole_sprite);
     for (auto &row : saber_trail_runs)
         for (auto &step : row)
-            for (RLE_SPRITE *&run : step) {
-                destroy_rle_sprite(run);
-                run = nullptr;
-            }
+            for (RLE_SPRITE *&run : step)
+                drop(run);
     SAMPLE **sounds[] = {&laser_sound, &glass_sound, &lightsaber_sound,
                          &saber_on_sound, &saber_off_sound, &mampf_sound};
     for (SAMPLE **sound : sounds) {
