@@ -6,11 +6,6 @@
 
 namespace {
 
-float clamp01(float v)
-{
-    return v < 0 ? 0 : v > 1 ? 1 : v;
-}
-
 float smooth(float e0, float e1, float x)
 {
     float t = clamp01((x - e0) / (e1 - e0));
@@ -43,21 +38,43 @@ Shape placed(const Frame &f, Shape local)
     };
 }
 
-// Light falling from the upper left onto a cylinder whose axis lies along
-// the frame's u; n runs from -1 to 1 across it. Returns diffuse light and
-// sets the highlight.
+// Every figure is lit from the upper left and in front: the direction
+// towards the light, x right, y down, z out of the screen.
+const float LIGHT_X = -0.45f, LIGHT_Y = -0.65f, LIGHT_Z = 0.61f;
+
+// Diffuse light on a surface whose normal is (nx, ny, nz); sets the
+// highlight, sharpened by `shine`, seen from straight in front.
+float light_on(float nx, float ny, float nz, float shine, float *highlight)
+{
+    float diffuse = std::max(0.0f, nx * LIGHT_X + ny * LIGHT_Y + nz * LIGHT_Z);
+    float hx = LIGHT_X, hy = LIGHT_Y, hz = LIGHT_Z + 1;
+    float hl = std::sqrt(hx * hx + hy * hy + hz * hz);
+    float specular = std::max(0.0f, (nx * hx + ny * hy + nz * hz) / hl);
+    *highlight = std::pow(specular, shine);
+    return diffuse;
+}
+
+// Light on a cylinder whose axis lies along the frame's u; n runs from -1 to
+// 1 across it.
 float cylinder_light(const Frame &f, float n, float *highlight)
 {
     n = std::max(-1.0f, std::min(1.0f, n));
     float nz = std::sqrt(1 - n * n);
-    float nx = -f.s * n, ny = f.c * n;
-    const float lx = -0.45f, ly = -0.65f, lz = 0.61f;
-    float diffuse = std::max(0.0f, nx * lx + ny * ly + nz * lz);
-    float hx = lx, hy = ly, hz = lz + 1;
-    float hl = std::sqrt(hx * hx + hy * hy + hz * hz);
-    float specular = std::max(0.0f, (nx * hx + ny * hy + nz * hz) / hl);
-    *highlight = std::pow(specular, 24.0f);
-    return diffuse;
+    return light_on(-f.s * n, f.c * n, nz, 24.0f, highlight);
+}
+
+// The outline of a round body lying along u from u0 to u1, its radius at u
+// given by `radius`, in half-unit steps.
+Shape profile_shape(float (*radius)(float), float u0, float u1)
+{
+    std::vector<Point> top, bottom;
+    for (float u = u0; u <= u1 + 0.01f; u += 0.5f) {
+        top.push_back({u, -radius(u)});
+        bottom.push_back({u, radius(u)});
+    }
+    std::vector<Point> points(top);
+    points.insert(points.end(), bottom.rbegin(), bottom.rend());
+    return polygon(points);
 }
 
 // Radius of the bat at u (its units: the grip at 0, knob end at -12).
@@ -80,19 +97,6 @@ float bat_radius(float u)
     return r;
 }
 
-Shape bat_outline()
-{
-    std::vector<Point> top, bottom;
-    for (float u = BAT_KNOB_END; u <= BAT_END + 0.01f; u += 0.5f) {
-        float r = bat_radius(u);
-        top.push_back({u, -r});
-        bottom.push_back({u, r});
-    }
-    std::vector<Point> points(top);
-    points.insert(points.end(), bottom.rbegin(), bottom.rend());
-    return polygon(points);
-}
-
 // Hilt of the lightsaber: radius at u, the emitter's mouth at 0 and the
 // pommel's end at SABER_HILT_END.
 const float SABER_HILT_END = -62;
@@ -111,18 +115,6 @@ float hilt_radius(float u)
     return 7.4f * std::sqrt(clamp01(t * (2.2f - t) / 1.2f));
 }
 
-Shape profile_shape(float (*radius)(float), float u0, float u1)
-{
-    std::vector<Point> top, bottom;
-    for (float u = u0; u <= u1 + 0.01f; u += 0.5f) {
-        top.push_back({u, -radius(u)});
-        bottom.push_back({u, radius(u)});
-    }
-    std::vector<Point> points(top);
-    points.insert(points.end(), bottom.rbegin(), bottom.rend());
-    return polygon(points);
-}
-
 // Brushed steel in cylinder light.
 Rgb steel(const Frame &f, float n, float brightness)
 {
@@ -137,12 +129,7 @@ float ball_light(float nx, float ny, float *highlight)
 {
     float n2 = nx * nx + ny * ny;
     float nz = n2 < 1 ? std::sqrt(1 - n2) : 0;
-    const float lx = -0.45f, ly = -0.65f, lz = 0.61f;
-    float diffuse = std::max(0.0f, nx * lx + ny * ly + nz * lz);
-    float hx = lx, hy = ly, hz = lz + 1;
-    float hl = std::sqrt(hx * hx + hy * hy + hz * hz);
-    *highlight = std::pow(std::max(0.0f, (nx * hx + ny * hy + nz * hz) / hl), 30.0f);
-    return diffuse;
+    return light_on(nx, ny, nz, 30.0f, highlight);
 }
 
 } // namespace
@@ -223,7 +210,7 @@ void draw_bat(Canvas &c, float grip_x, float grip_y, float angle, float scale,
               float along, float across)
 {
     Frame f = frame_at(grip_x, grip_y, angle, scale, along, across);
-    static const Shape local = bat_outline();
+    static const Shape local = profile_shape(bat_radius, BAT_KNOB_END, BAT_END);
     const Rgb wood_light = rgb(226, 176, 112), wood_dark = rgb(168, 108, 52);
     const Rgb tape = rgb(38, 36, 44), tape_edge = rgb(96, 92, 104);
     const Rgb label = rgb(92, 40, 18);

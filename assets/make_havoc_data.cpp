@@ -2,6 +2,7 @@
 // into one folder, ready for the dat tool to pack into havoc.dat.
 //   make_havoc_data OUTPUT_DIR
 #include "pictures.h"
+#include "sounds.h"
 
 #include <allegro.h>
 

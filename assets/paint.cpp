@@ -25,12 +25,6 @@ Canvas new_canvas(int w, int h)
     return Canvas{w, h, std::vector<Rgb>(w * h, Rgb{0, 0, 0}), std::vector<float>(w * h, 0.0f)};
 }
 
-void clear_canvas(Canvas &c, Rgb colour)
-{
-    std::fill(c.colour.begin(), c.colour.end(), colour);
-    std::fill(c.alpha.begin(), c.alpha.end(), 1.0f);
-}
-
 // Source-over of colour `src` with coverage `a` onto pixel i.
 static void blend(Canvas &c, int i, Rgb src, float a)
 {
@@ -43,11 +37,6 @@ static void blend(Canvas &c, int i, Rgb src, float a)
     c.colour[i] = {(src.r * a + d.r * kd) / out, (src.g * a + d.g * kd) / out,
                    (src.b * a + d.b * kd) / out};
     c.alpha[i] = out;
-}
-
-static float clamp01(float v)
-{
-    return v < 0 ? 0 : v > 1 ? 1 : v;
 }
 
 void fill(Canvas &c, const Shape &shape, const Shader &shader, float opacity)
@@ -214,41 +203,6 @@ Shape subtract(Shape a, Shape b)
 Shape grow(Shape a, float by)
 {
     return [=](float x, float y) { return a(x, y) - by; };
-}
-
-Point turn(Point p, float cx, float cy, float angle)
-{
-    float c = std::cos(angle), s = std::sin(angle);
-    float dx = p.x - cx, dy = p.y - cy;
-    return {cx + dx * c - dy * s, cy + dx * s + dy * c};
-}
-
-Shape turned(Shape a, float cx, float cy, float angle)
-{
-    return [=](float x, float y) {
-        Point p = turn({x, y}, cx, cy, -angle);
-        return a(p.x, p.y);
-    };
-}
-
-uint32_t next_u32(Random &r)
-{
-    // xorshift32: small, fixed and the same everywhere.
-    uint32_t x = r.state;
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    return r.state = x;
-}
-
-float next_unit(Random &r)
-{
-    return (next_u32(r) >> 8) / 16777216.0f;
-}
-
-float next_range(Random &r, float lo, float hi)
-{
-    return lo + (hi - lo) * next_unit(r);
 }
 
 static float lattice(int x, int y, uint32_t seed)

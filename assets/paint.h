@@ -5,6 +5,8 @@
 // the mask colour.
 #pragma once
 
+#include "kit.h"
+
 #include <allegro.h>
 
 #include <cstdint>
@@ -28,7 +30,6 @@ struct Canvas {
     std::vector<float> alpha;
 };
 Canvas new_canvas(int w, int h);          // fully transparent
-void clear_canvas(Canvas &c, Rgb colour); // fully opaque
 
 // Signed distance in pixels from a point to a shape's edge, negative inside.
 using Shape = std::function<float(float x, float y)>;
@@ -59,19 +60,6 @@ Shape unite(Shape a, Shape b);
 Shape intersect(Shape a, Shape b);
 Shape subtract(Shape a, Shape b);
 Shape grow(Shape a, float by);
-// The shape turned by `angle` radians (clockwise on screen) about (cx, cy).
-Shape turned(Shape a, float cx, float cy, float angle);
-
-// Turns (x, y) by `angle` radians about (cx, cy).
-Point turn(Point p, float cx, float cy, float angle);
-
-// Fixed-seed random numbers, the same on every run.
-struct Random {
-    uint32_t state;
-};
-uint32_t next_u32(Random &r);
-float next_unit(Random &r);                   // 0 <= v < 1
-float next_range(Random &r, float lo, float hi);
 
 // Smooth value noise in -1..1 with features about one unit apart.
 float noise(float x, float y, uint32_t seed);

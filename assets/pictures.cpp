@@ -3,6 +3,8 @@
 #include "paint.h"
 #include "pictures.h"
 
+#include "shell/art_geometry.h"
+
 #include <allegro.h>
 
 #include <algorithm>
@@ -12,22 +14,12 @@
 
 namespace {
 
-const float PI = 3.14159265f;
-
-float clamp01(float v)
-{
-    return v < 0 ? 0 : v > 1 ? 1 : v;
-}
-
 float radians(float degrees)
 {
-    return degrees * PI / 180;
+    return degrees * PI_F / 180;
 }
 
 // The bat: five frames held at the pointer, which sits on the grip.
-const int BAT_FRAME_W = 160, BAT_FRAME_H = 120;
-const int BAT_FRAMES = 5;
-const float BAT_GRIP_X = 140, BAT_GRIP_Y = 32;
 
 struct BatPose {
     float angle;         // degrees, clockwise from +x
@@ -54,7 +46,7 @@ void draw_speed_lines(Canvas &c, float gx, float gy, float from, float to)
         Shape arc = [=](float x, float y) {
             float a = std::atan2(y - gy, x - gx);
             if (a < 0)
-                a += 2 * PI;
+                a += 2 * PI_F;
             float mid = (a0 + a1) / 2, half = (a1 - a0) / 2;
             float off = std::fabs(a - mid) - half;
             float across = std::fabs(std::hypot(x - gx, y - gy) - r) - 1.1f;
@@ -85,8 +77,8 @@ Canvas bat_strip()
 
 // The crack: a star of broken glass around the point of impact, every crack
 // a dark line with a light edge beside it, so it reads on any picture.
-const int CRACK_SIZE = 121;
-const float CRACK_CENTRE = 60.5f;
+// The middle of the centre pixel (a pixel's centre is half a pixel in).
+const float CRACK_MIDDLE = CRACK_CENTRE + 0.5f;
 
 struct Segment {
     Point a, b;
@@ -125,12 +117,12 @@ void jagged(std::vector<Segment> &out, Random &rng, Point a, Point b, float step
 Canvas crack_picture()
 {
     Random rng{20240611};
-    const float c = CRACK_CENTRE;
+    const float c = CRACK_MIDDLE;
     const int RAYS = 12;
     std::vector<Segment> cracks;
     float ray_angle[RAYS], ray_length[RAYS];
     for (int i = 0; i < RAYS; ++i) {
-        ray_angle[i] = (i + next_range(rng, -0.3f, 0.3f)) * 2 * PI / RAYS;
+        ray_angle[i] = (i + next_range(rng, -0.3f, 0.3f)) * 2 * PI_F / RAYS;
         ray_length[i] = next_range(rng, 42, 59);
         Point end = {c + std::cos(ray_angle[i]) * ray_length[i], c + std::sin(ray_angle[i]) * ray_length[i]};
         jagged(cracks, rng, {c, c}, end, 11, 1.0f, 2.0f, 1.1f);
@@ -155,7 +147,7 @@ Canvas crack_picture()
             float ri = rings[r] * next_range(rng, 0.85f, 1.15f), rj = rings[r] * next_range(rng, 0.85f, 1.15f);
             if (ri > ray_length[i] || rj > ray_length[j])
                 continue;
-            float aj = ray_angle[j] + (j == 0 ? 2 * PI : 0);
+            float aj = ray_angle[j] + (j == 0 ? 2 * PI_F : 0);
             Point a = {c + std::cos(ray_angle[i]) * ri, c + std::sin(ray_angle[i]) * ri};
             Point b = {c + std::cos(aj) * rj, c + std::sin(aj) * rj};
             // Glass breaks in chords, so a ring is a bent straight line.
@@ -166,7 +158,7 @@ Canvas crack_picture()
         }
     // Splinters round the point of impact.
     for (int i = 0; i < 14; ++i) {
-        float a = next_range(rng, 0, 2 * PI), r0 = next_range(rng, 1, 5), len = next_range(rng, 3, 7);
+        float a = next_range(rng, 0, 2 * PI_F), r0 = next_range(rng, 1, 5), len = next_range(rng, 3, 7);
         float b = a + next_range(rng, -1.2f, 1.2f);
         Point p = {c + std::cos(a) * r0, c + std::sin(a) * r0};
         cracks.push_back({p, {p.x + std::cos(b) * len, p.y + std::sin(b) * len}, 1.1f});
@@ -175,7 +167,7 @@ Canvas crack_picture()
     Canvas crack = new_canvas(CRACK_SIZE, CRACK_SIZE);
     fill(crack, segments_shape(cracks, -0.9f, -0.9f), rgb(246, 250, 255));
     fill(crack, segments_shape(cracks, 0, 0), [](float x, float y) {
-        float r = std::hypot(x - CRACK_CENTRE, y - CRACK_CENTRE);
+        float r = std::hypot(x - CRACK_MIDDLE, y - CRACK_MIDDLE);
         return mix(rgb(20, 24, 32), rgb(70, 78, 92), std::min(1.0f, r / 60));
     });
     // The crushed spot where the glass was struck.
@@ -184,8 +176,6 @@ Canvas crack_picture()
 }
 
 // The lightsaber: five cells with the blade's tip on the pointer.
-const int SABER_CELL_W = 258, SABER_CELL_H = 245, SABER_CELLS = 5;
-const float SABER_TIP_X = 168, SABER_TIP_Y = 172;
 const float SABER_ANGLE = 45;   // degrees: the hilt up and to the left
 
 Canvas saber_strip()
@@ -204,8 +194,7 @@ Canvas saber_strip()
 // The saber's burn mark: charred centre, a glowing ring, a sooty rim. Along
 // a trail each stamp covers the last, so the trail shows only the rims, an
 // even scorched band, and only the newest mark, under the blade's tip, glows.
-const int SABER_HOLE_W = 28, SABER_HOLE_H = 24;
-const float SABER_HOLE_X = 14.5f, SABER_HOLE_Y = 12.5f;
+const float SABER_HOLE_X = SABER_HOLE_CENTRE_X + 0.5f, SABER_HOLE_Y = SABER_HOLE_CENTRE_Y + 0.5f;
 
 Canvas saber_hole_picture()
 {
@@ -237,7 +226,6 @@ Canvas saber_hole_picture()
 
 // The laser gun: four frames hanging right of and below the pointer, which
 // sits on the muzzle at the frame's top-left corner.
-const int LASER_FRAME_W = 173, LASER_FRAME_H = 163, LASER_FRAMES = 4;
 const float LASER_MUZZLE = 5;   // muzzle's distance in from the corner
 const float LASER_ANGLE = 41;   // degrees: from the muzzle back along the gun
 
@@ -258,7 +246,7 @@ void draw_flash(Canvas &c, float x, float y, float size)
     const int RAYS = 8;
     std::vector<Point> star;
     for (int i = 0; i < RAYS * 2; ++i) {
-        float a = i * PI / RAYS + 0.2f;
+        float a = i * PI_F / RAYS + 0.2f;
         float r = (i % 2 ? 0.35f : (i % 4 ? 0.75f : 1.0f)) * size;
         star.push_back({x + std::cos(a) * r, y + std::sin(a) * r});
     }
@@ -287,8 +275,7 @@ Canvas laser_strip()
 }
 
 // The laser's hole: a burnt-through splash, lopsided so that its turn shows.
-const int LASER_HOLE_SIZE = 28;
-const float LASER_HOLE_C = 14.5f;
+const float LASER_HOLE_C = LASER_HOLE_CENTRE + 0.5f;
 
 Canvas laser_hole_picture()
 {
@@ -296,7 +283,7 @@ Canvas laser_hole_picture()
     const int SPIKES = 9;
     float spike_angle[SPIKES], spike_length[SPIKES], spike_width[SPIKES];
     for (int i = 0; i < SPIKES; ++i) {
-        spike_angle[i] = (i + next_range(rng, -0.35f, 0.35f)) * 2 * PI / SPIKES;
+        spike_angle[i] = (i + next_range(rng, -0.35f, 0.35f)) * 2 * PI_F / SPIKES;
         spike_length[i] = next_range(rng, 8.5f, 13.5f);
         spike_width[i] = next_range(rng, 0.18f, 0.32f);
     }
@@ -310,7 +297,7 @@ Canvas laser_hole_picture()
         float r = std::hypot(x - LASER_HOLE_C, y - LASER_HOLE_C);
         float reach = 6.5f + 1.5f * std::cos(a - 0.5f) + 0.8f * noise(std::cos(a) * 2.5f + 9, std::sin(a) * 2.5f + 9, 41);
         for (int i = 0; i < SPIKES; ++i) {
-            float da = std::fabs(std::remainder(a - spike_angle[i], 2 * PI));
+            float da = std::fabs(std::remainder(a - spike_angle[i], 2 * PI_F));
             float spike = spike_length[i] * (1 - da / spike_width[i]);
             reach = std::max(reach, spike);
         }
@@ -337,7 +324,6 @@ Canvas laser_hole_picture()
 
 // The lady: jaws shut, half open, open; facing +x, over the black disc
 // she has just eaten.
-const int LADY_FRAME = 29, LADY_FRAMES = 3;
 const float LADY_CENTRE = 13.5f, LADY_RADIUS = 12.5f;
 
 Canvas lady_strip()

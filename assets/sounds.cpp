@@ -1,7 +1,8 @@
 // Every sound of havoc.dat, synthesised: mono 16-bit PCM at 44100 Hz, each
 // scaled to a fixed peak so none clips and the set plays at even levels.
-#include "paint.h"
-#include "pictures.h"
+#include "sounds.h"
+
+#include "kit.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,7 +13,6 @@
 namespace {
 
 const int RATE = 44100;
-const double PI = 3.14159265358979;
 
 using Wave = std::vector<double>;
 
@@ -54,6 +54,14 @@ Biquad high_pass(double hz, double q = 0.707)
 {
     double w = 2 * PI * hz / RATE, alpha = std::sin(w) / (2 * q), a0 = 1 + alpha, c = std::cos(w);
     return {(1 + c) / 2 / a0, -(1 + c) / a0, (1 + c) / 2 / a0, -2 * c / a0, (1 - alpha) / a0};
+}
+
+// Moves a running filter to new settings; it keeps what it remembers of the
+// signal, so the sweep has no seam.
+void retune(Biquad &f, Biquad settings)
+{
+    settings.x1 = f.x1, settings.x2 = f.x2, settings.y1 = f.y1, settings.y2 = f.y2;
+    f = settings;
 }
 
 void filter(Wave &w, Biquad f)
@@ -234,11 +242,8 @@ Wave saber_on()
     for (size_t i = 0; i < w.size(); ++i) {
         double t = (double)i / RATE;
         // Retune the band as it goes: the hiss rises with the blade.
-        if (i % 64 == 0) {
-            Biquad next = band_pass(500 + 3500 * std::min(1.0, t / 0.25), 1.5);
-            next.x1 = sweep.x1, next.x2 = sweep.x2, next.y1 = sweep.y1, next.y2 = sweep.y2;
-            sweep = next;
-        }
+        if (i % 64 == 0)
+            retune(sweep, band_pass(500 + 3500 * std::min(1.0, t / 0.25), 1.5));
         double swell = std::min(1.0, t / 0.03) * (1 + 0.6 * std::exp(-t / 0.15));
         double h = sweep.run(hiss[i]) * std::exp(-t / 0.18);
         double snap = white(rng) * std::exp(-t / 0.004);
@@ -261,11 +266,8 @@ Wave saber_off()
     Biquad breath = band_pass(1800, 1.2);
     for (size_t i = 0; i < w.size(); ++i) {
         double t = (double)i / RATE;
-        if (i % 64 == 0) {
-            Biquad next = band_pass(2400 * std::exp(-t / 0.2) + 250, 1.2);
-            next.x1 = breath.x1, next.x2 = breath.x2, next.y1 = breath.y1, next.y2 = breath.y2;
-            breath = next;
-        }
+        if (i % 64 == 0)
+            retune(breath, band_pass(2400 * std::exp(-t / 0.2) + 250, 1.2));
         double env = std::exp(-t / 0.2);
         w[i] = std::tanh(0.9 * tone[i]) * env * 0.6 + breath.run(white(rng)) * env * 0.9;
     }
@@ -288,11 +290,8 @@ Wave bite(Random &rng, double pitch, double length)
         double t = (double)i / RATE, x = t / length;
         double env = std::min(1.0, t / 0.012) * std::pow(1 - x, 1.5);
         // The first formant sinks as the lips close on the "m".
-        if (i % 64 == 0) {
-            Biquad next = band_pass(480 - 200 * x, 4);
-            next.x1 = f1.x1, next.x2 = f1.x2, next.y1 = f1.y1, next.y2 = f1.y2;
-            f1 = next;
-        }
+        if (i % 64 == 0)
+            retune(f1, band_pass(480 - 200 * x, 4));
         phase += pitch * (1 + 0.12 * std::sin(PI * x)) / RATE;
         double saw = 2 * (phase - std::floor(phase)) - 1;
         double voice = 1.6 * f1.run(saw) + 0.7 * f2.run(saw) + 0.9 * nasal.run(saw);
