@@ -64,14 +64,6 @@ static void copy_strip(const PaletteGeometry &g, BITMAP *from, BITMAP *to)
          g.palette_width, g.palette_height);
 }
 
-// The fade's show step: only the strip's rectangle reaches the screen.
-static void show_strip(const PaletteGeometry &g)
-{
-    copy_strip(g, back_buffer, screen);
-    if (frame_hook)
-        frame_hook();
-}
-
 // One second of ticks; alpha grows 2.5 a tick and so stops at 247, short of
 // opaque. The first interactive frame draws the strip solid.
 static const int FADE_TICKS = 100;
@@ -88,7 +80,8 @@ static void fade_in(const PaletteGeometry &g)
     for (int now = tick_count.load(); now < FADE_TICKS; now = tick_count.load()) {
         set_trans_blender(0, 0, 0, (int)(now * FADE_ALPHA_PER_TICK));
         draw_strip(g, draw_trans_sprite, NO_SLOT);
-        show_strip(g);
+        // Only the strip's rectangle reaches the screen.
+        show_area(g.palette_left, g.palette_top, g.palette_width, g.palette_height);
         copy_strip(g, desktop_bmp, back_buffer);
     }
 }
@@ -124,7 +117,7 @@ int run_palette()
             return NO_TOOL;
         begin_frame();   // fresh copy of the picture, mouse polled
         int x = mouse_x, y = mouse_y;
-        bool left_button = mouse_b & 1;
+        bool left_button = mouse_b & LEFT_BUTTON;
 
         // Press: remember the slot under the pointer.
         if (!button_down && left_button) {

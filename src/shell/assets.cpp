@@ -7,9 +7,11 @@
 // checked before the library is allowed to decode them.
 #include "assets.h"
 
+#include "art_geometry.h"
 #include "fatal.h"
 
 #include <cstdio>
+#include <string>
 #include <unistd.h>
 
 BITMAP *bat_image, *crack_image, *saber_image, *saber_hole_image;
@@ -17,8 +19,7 @@ BITMAP *laser_image, *laser_hole_image, *lady_sheet, *pointer_image;
 BITMAP *lady_frames[3];
 BITMAP *palette_icons[5];
 BITMAP *palette_cap, *palette_cap_mirrored;
-RLE_SPRITE *bat_frames[5], *saber_cells[5], *laser_frames[4], *saber_hole_sprite;
-RLE_SPRITE *saber_trail_runs[3][3][SABER_TRAIL_RUN];
+RLE_SPRITE *bat_frames[5], *saber_cells[5], *laser_frames[4];
 SAMPLE *laser_sound, *glass_sound, *lightsaber_sound;
 SAMPLE *saber_on_sound, *saber_off_sound, *mampf_sound;
 
@@ -27,31 +28,26 @@ static const int PATH_SIZE = 256;
 static const int ICON_NAME_SIZE = 32;
 static const int TOOL_ICONS = 4;
 static const int END_ICON = 4;
-static const int LADY_FRAMES = 3;
-
-// Frame strips: how many frames of what size each must hold.
-static const int BAT_FRAME_W = 160, BAT_FRAME_H = 120, BAT_FRAMES = 5;
-static const int SABER_CELL_W = 258, SABER_CELL_H = 245, SABER_CELLS = 5;
-static const int LASER_FRAME_W = 173, LASER_FRAME_H = 163, LASER_FRAMES = 4;
-static const int LADY_FRAME = 29;
 
 // What we accept of a TGA: the uncompressed true-colour kind we write.
 static const int TGA_HEADER_SIZE = 18;
 static const int TGA_TRUE_COLOUR = 2;
 static const int TGA_MAX_SIDE = 8192;
 
+// The library's name for an object of the data file: "havoc.dat#<name>".
+static std::string object_path(const char *name)
+{
+    return std::string(DATA_FILE) + "#" + name;
+}
+
 BITMAP *load_image(const char *name)
 {
-    char path[PATH_SIZE];
-    std::snprintf(path, sizeof path, "havoc.dat#%s", name);
-    return load_bitmap(path, nullptr);
+    return load_bitmap(object_path(name).c_str(), nullptr);
 }
 
 SAMPLE *load_sound(const char *name)
 {
-    char path[PATH_SIZE];
-    std::snprintf(path, sizeof path, "havoc.dat#%s", name);
-    return load_sample(path);
+    return load_sample(object_path(name).c_str());
 }
 
 static const char *working_dir()
@@ -90,9 +86,7 @@ static void check_data_file()
 // anything but an uncompressed 24- or 32-bit TGA that holds all its pixels.
 static void check_tga(const char *name)
 {
-    char path[PATH_SIZE];
-    std::snprintf(path, sizeof path, "havoc.dat#%s", name);
-    PACKFILE *f = pack_fopen(path, F_READ);
+    PACKFILE *f = pack_fopen(object_path(name).c_str(), F_READ);
     if (!f)
         missing(name);
     unsigned char header[TGA_HEADER_SIZE];
@@ -153,9 +147,7 @@ static SAMPLE *required_sound(const char *name)
 {
     SAMPLE *sound = load_sound(name);
     if (!sound) {
-        char path[PATH_SIZE];
-        std::snprintf(path, sizeof path, "havoc.dat#%s", name);
-        PACKFILE *f = pack_fopen(path, F_READ);
+        PACKFILE *f = pack_fopen(object_path(name).c_str(), F_READ);
         if (!f)
             missing(name);
         pack_fclose(f);
@@ -186,52 +178,14 @@ void load_palette_icons()
     draw_sprite_h_flip(palette_cap_mirrored, palette_cap, 0, 0);
 }
 
-static RLE_SPRITE *run_length_copy(BITMAP *image)
-{
-    RLE_SPRITE *sprite = get_rle_sprite(image);
-    if (!sprite)
-        fatal("not enough memory for the tools' pictures");
-    return sprite;
-}
-
 // Frame `frame` of a strip of frames frame_w x frame_h, side by side.
 static RLE_SPRITE *run_length_frame(BITMAP *strip, int frame, int frame_w, int frame_h)
 {
     BITMAP *window = create_sub_bitmap(strip, frame * frame_w, 0, frame_w, frame_h);
-    if (!window)
+    RLE_SPRITE *sprite = window ? get_rle_sprite(window) : nullptr;
+    if (!sprite)
         fatal("not enough memory for the tools' pictures");
-    RLE_SPRITE *sprite = run_length_copy(window);
     destroy_bitmap(window);
-    return sprite;
-}
-
-static bool opaque_at(BITMAP *image, int x, int y)
-{
-    return x >= 0 && x < image->w && y >= 0 && y < image->h &&
-           getpixel(image, x, y) != bitmap_mask_color(image);
-}
-
-// `marks` stamps of the saber's hole a step (dx, dy) apart, in order, with
-// the pixels of a stamp one step beyond the last made transparent again.
-static RLE_SPRITE *trail_run(int dx, int dy, int marks)
-{
-    BITMAP *hole = saber_hole_image;
-    int span = marks - 1;
-    BITMAP *run = create_bitmap(hole->w + span * (dx != 0), hole->h + span * (dy != 0));
-    if (!run)
-        fatal("not enough memory for the tools' pictures");
-    int mask = bitmap_mask_color(run);
-    clear_to_color(run, mask);
-    int first_x = dx < 0 ? span : 0, first_y = dy < 0 ? span : 0;
-    for (int i = 0; i < marks; ++i)
-        draw_sprite(run, hole, first_x + i * dx, first_y + i * dy);
-    int next_x = first_x + marks * dx, next_y = first_y + marks * dy;
-    for (int y = 0; y < run->h; ++y)
-        for (int x = 0; x < run->w; ++x)
-            if (opaque_at(hole, x - next_x, y - next_y))
-                putpixel(run, x, y, mask);
-    RLE_SPRITE *sprite = run_length_copy(run);
-    destroy_bitmap(run);
     return sprite;
 }
 
@@ -243,11 +197,6 @@ static void cut_tool_frames()
         saber_cells[i] = run_length_frame(saber_image, i, SABER_CELL_W, SABER_CELL_H);
     for (int i = 0; i < LASER_FRAMES; ++i)
         laser_frames[i] = run_length_frame(laser_image, i, LASER_FRAME_W, LASER_FRAME_H);
-    saber_hole_sprite = run_length_copy(saber_hole_image);
-    for (int dy = -1; dy <= 1; ++dy)
-        for (int dx = -1; dx <= 1; ++dx)
-            for (int marks = 1; marks <= SABER_TRAIL_RUN && (dx || dy); ++marks)
-                saber_trail_runs[dy + 1][dx + 1][marks - 1] = trail_run(dx, dy, marks);
 }
 
 void load_assets()
@@ -302,11 +251,6 @@ void release_assets()
         drop(cell);
     for (RLE_SPRITE *&frame : laser_frames)
         drop(frame);
-    drop(saber_hole_sprite);
-    for (auto &row : saber_trail_runs)
-        for (auto &step : row)
-            for (RLE_SPRITE *&run : step)
-                drop(run);
     SAMPLE **sounds[] = {&laser_sound, &glass_sound, &lightsaber_sound,
                          &saber_on_sound, &saber_off_sound, &mampf_sound};
     for (SAMPLE **sound : sounds) {

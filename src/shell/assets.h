@@ -25,16 +25,6 @@ extern BITMAP *palette_cap_mirrored; // the right end piece, made from palette_c
 extern RLE_SPRITE *bat_frames[5];       // bat_image's frames
 extern RLE_SPRITE *saber_cells[5];      // saber_image's cells
 extern RLE_SPRITE *laser_frames[4];     // laser_image's frames
-extern RLE_SPRITE *saber_hole_sprite;   // saber_hole_image
-
-// The lightsaber's trail a run of marks at a time. saber_trail_runs[dy + 1]
-// [dx + 1][k - 1] is saber_hole_image stamped k times, each (dx, dy) on from
-// the one before, less the pixels that one more stamp a step further on
-// covers: what is left to see of those k marks once the next is drawn. Its
-// top-left corner is k - 1 pixels left of the first stamp's when dx is -1,
-// and k - 1 up when dy is -1. [1][1] (no step) is not made.
-const int SABER_TRAIL_RUN = 16;
-extern RLE_SPRITE *saber_trail_runs[3][3][SABER_TRAIL_RUN];
 
 // Sounds, in load order.
 extern SAMPLE *laser_sound;        // laser.wav

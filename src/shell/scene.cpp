@@ -1,6 +1,8 @@
 // The shared scene state and the rules every loop follows.
 #include "scene.h"
 
+#include <cstdlib>
+
 BITMAP *desktop_bmp = nullptr;
 BITMAP *back_buffer = nullptr;
 std::atomic<int32_t> tick_count{0};
@@ -18,11 +20,8 @@ int lady_step = 0;
 
 void (*frame_hook)() = nullptr;
 
-// Pan scale of the library: 0 full left, 255 full right.
-static const int PAN_SPAN = 250;
-static const int PAN_LEFT = 3;
-static const int FULL_VOLUME = 255;
-static const int OWN_PITCH = 1000;
+// Sounds started here play once.
+static const int ONCE = 0;
 
 void tick_handler()
 {
@@ -39,14 +38,24 @@ int tool_from_keys()
     return NO_TOOL;
 }
 
-int mouse_pan()
+int pan_at(int x)
 {
-    return PAN_SPAN * mouse_x / back_buffer->w + PAN_LEFT;
+    return PAN_SPAN * x / back_buffer->w + PAN_LEFT;
 }
 
-void play_at_mouse(SAMPLE *sound)
+int mouse_pan()
 {
-    play_sample(sound, FULL_VOLUME, mouse_pan(), OWN_PITCH, 0);
+    return pan_at(mouse_x);
+}
+
+int play_at_mouse(SAMPLE *sound)
+{
+    return play_sample(sound, FULL_VOLUME, mouse_pan(), OWN_PITCH, ONCE);
+}
+
+int rand_range(int lo, int hi)
+{
+    return std::rand() % (hi - lo + 1) + lo;
 }
 
 void copy_background()
@@ -63,7 +72,12 @@ void begin_frame()
 
 void show_frame()
 {
-    blit(back_buffer, screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
+    show_area(0, 0, SCREEN_W, SCREEN_H);
+}
+
+void show_area(int x, int y, int w, int h)
+{
+    blit(back_buffer, screen, x, y, x, y, w, h);
     if (frame_hook)
         frame_hook();
 }

@@ -16,6 +16,19 @@ enum {
     TOOL_LADY = 3,
 };
 
+// The bit of mouse_b that is the left button, the only one any loop reads.
+const int LEFT_BUTTON = 1;
+
+// Every sound but the lady's munching plays at full volume and the sample's
+// own pitch.
+const int FULL_VOLUME = 255;
+const int OWN_PITCH = 1000;
+
+// The library pans from 0 (full left) to 255 (full right); a position across
+// the screen pans over PAN_SPAN of that, from PAN_LEFT at the left edge.
+const int PAN_SPAN = 250;
+const int PAN_LEFT = 3;
+
 // The desktop photograph being destroyed (screen size and depth). Tools draw
 // lasting damage into it; nothing ever restores it. Created by the shell.
 extern BITMAP *desktop_bmp;
@@ -49,8 +62,8 @@ extern int saber_step;
 extern int laser_step;
 extern int lady_step;
 
-// Test seam: called right after every show step (a whole-screen copy, or a
-// strip copy during the palette's fade-in). Null in the shipped program.
+// Test seam: called right after every show step (show_frame or show_area).
+// Null in the shipped program.
 extern void (*frame_hook)();
 
 // Timer callback, every 10 ms: one more tick.
@@ -60,12 +73,20 @@ void tick_handler();
 // -1 when none is down. Reports key state, so a held key counts every call.
 int tool_from_keys();
 
-// 250 * mouse_x / width of back_buffer + 3: from 3 at the left edge to at
-// most 252 at the right.
+// The pan of a sound at x across the screen: 250 * x / width of back_buffer
+// + 3, from 3 at the left edge to at most 252 at the right.
+int pan_at(int x);
+
+// pan_at the pointer.
 int mouse_pan();
 
-// Starts a sample once at full volume, its own pitch, panned by the mouse.
-void play_at_mouse(SAMPLE *sound);
+// Starts a sample once at full volume, its own pitch, panned by the mouse;
+// the voice, or -1 when none was free.
+int play_at_mouse(SAMPLE *sound);
+
+// A fresh draw of rand from lo to hi, both included: rand() % (hi - lo + 1)
+// + lo. rand is never seeded, so every run draws the same series.
+int rand_range(int lo, int hi);
 
 // Frame skeleton, step 2: a fresh copy of the picture into back_buffer.
 void copy_background();
@@ -75,6 +96,10 @@ void begin_frame();
 
 // Step 5: back_buffer onto the screen, whole.
 void show_frame();
+
+// Step 5 for a part of the screen: that rectangle of back_buffer onto the
+// same place of the screen (the palette's fade-in).
+void show_area(int x, int y, int w, int h);
 
 // Step 6: a number key of another tool makes it current. True when the loop
 // must return.

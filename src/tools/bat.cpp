@@ -3,26 +3,17 @@
 // picture under the pointer for good.
 #include "tools/bat.h"
 
+#include "shell/art_geometry.h"
 #include "shell/assets.h"
 #include "shell/scene.h"
 
 #include <cstdlib>
 
-// Where the pointer holds every frame, from the frame's top-left corner.
-static const int BAT_HOLD_X = 140;
-static const int BAT_HOLD_Y = 32;
-
 // Ticks each frame of a swing stays up (a step comes every BAT_PERIOD + 1).
 static const int BAT_PERIOD = 5;
 
-// The crack is stamped with its centre on the pointer; rotate_sprite places
-// the unturned sprite by its top-left corner.
-static const int CRACK_CENTRE = 60;
-
 // Crack angles run 0 to CRACK_ANGLES - 1 of the library's 256-unit turn.
 static const int CRACK_ANGLES = 255;
-
-static const int LEFT_BUTTON = 1;
 
 enum SwingState {
     IDLE,       // at rest, waiting for the button
@@ -41,6 +32,7 @@ void draw_bat_frame(BITMAP *dest, int x, int y, int frame)
 static void strike()
 {
     play_at_mouse(glass_sound);
+    // rotate_sprite places the unturned crack by its top-left corner.
     fixed angle = itofix(std::rand() % CRACK_ANGLES);
     rotate_sprite(desktop_bmp, crack_image, mouse_x - CRACK_CENTRE, mouse_y - CRACK_CENTRE, angle);
 }
@@ -71,8 +63,8 @@ void run_bat()
             swing_state = IDLE;
         }
 
-        // The bat, held at the pointer.
-        draw_bat_frame(back_buffer, mouse_x - BAT_HOLD_X, mouse_y - BAT_HOLD_Y, bat_sequence[bat_step]);
+        // The bat, held by its grip at the pointer.
+        draw_bat_frame(back_buffer, mouse_x - BAT_GRIP_X, mouse_y - BAT_GRIP_Y, bat_sequence[bat_step]);
         show_frame();
         if (switch_tool_by_key()) return;   // another tool's number key
     }

@@ -25,16 +25,11 @@ static const int EATEN = 0;   // colour value 0: black
 // The munching: volume one above the library's top, which it plays as full;
 // the sample's own pitch; looping until stopped.
 static const int MUNCH_VOLUME = 256;
-static const int OWN_PITCH = 1000;
 static const int LOOP = 1;
 
-// Her pan: PAN_SPAN * x / screen width + PAN_LEFT, kept on the library's scale.
-static const int PAN_SPAN = 250;
-static const int PAN_LEFT = 3;
+// Her corner can be off the screen, so her pan is kept on the library's scale.
 static const int PAN_FULL_LEFT = 0;
 static const int PAN_FULL_RIGHT = 255;
-
-static const int LEFT_BUTTON = 1;
 
 // Her state for one visit of the tool.
 struct Lady {
@@ -45,8 +40,7 @@ struct Lady {
 
 int lady_pan(float x)
 {
-    int pan = PAN_SPAN * (int)x / SCREEN_W + PAN_LEFT;
-    return std::clamp(pan, PAN_FULL_LEFT, PAN_FULL_RIGHT);
+    return std::clamp(pan_at((int)x), PAN_FULL_LEFT, PAN_FULL_RIGHT);
 }
 
 // Turns her toward (px, py). The point only gives the line: she walks on
@@ -74,7 +68,7 @@ static void aim_at_random_point(Lady *lady)
 }
 
 // One stride, the munching moved after her, and a new random heading
-// whenever her corner is off the screen. The tests are strict on the corner,
+// whenever her corner is off the screen. The comparisons are strict,
 // so she turns back at the left and top edges as soon as she crosses them,
 // but at the right and bottom only once she is wholly out of sight.
 static void walk(Lady *lady)

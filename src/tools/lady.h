@@ -6,6 +6,6 @@
 // Tool 3. Runs until Escape or a number key; the munching stops on the way out.
 void run_lady();
 
-// The munching's pan for her corner at x: 250 * (int)x / SCREEN_W + 3,
-// clamped to the library's 0 to 255.
+// The munching's pan for her corner at x: pan_at((int)x), clamped to the
+// library's 0 to 255.
 int lady_pan(float x);

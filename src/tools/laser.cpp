@@ -5,40 +5,28 @@
 // pointer and fall.
 #include "tools/laser.h"
 
+#include "shell/art_geometry.h"
 #include "shell/assets.h"
 #include "shell/scene.h"
-
-#include <cstdlib>
+#include "tools/sparks.h"
 
 void draw_laser_frame(BITMAP *dest, int x, int y, int frame)
 {
     draw_rle_sprite(dest, laser_frames[frame], x, y);
 }
 
-// The pool has room for 100 sparks, but no more than 50 are live at once.
-static const int SPARK_SLOTS = 100;
-static const int MAX_LIVE_SPARKS = 50;
-
 // What one stay in the tool keeps. It is dropped when run_laser returns, so
 // a shot cut short by leaving the tool never makes its hole.
 struct LaserStay {
-    bool shot_active;    // a shot is in flight
-    bool trigger_held;   // the button is down and its press has been used
-    int spark_count;     // live sparks: entries 0 to spark_count - 1
-    int spark_x[SPARK_SLOTS], spark_y[SPARK_SLOTS];    // screen pixels
-    int spark_vx[SPARK_SLOTS], spark_vy[SPARK_SLOTS];  // pixels a frame, y down
+    bool shot_active = false;    // a shot is in flight
+    bool trigger_held = false;   // the button is down and its press has been used
+    SparkPool sparks;
 };
-
-// A fresh rand draw from lo to hi, both included.
-static int rand_range(int lo, int hi)
-{
-    return std::rand() % (hi - lo + 1) + lo;
-}
 
 // A shot knocks the pointer 0 to JOLT_MAX pixels right and down.
 static const int JOLT_MAX = 6;
 
-static void fire(LaserStay &stay)
+static void fire(LaserStay *stay)
 {
     // The vertical jolt is drawn first, then the horizontal one.
     int down = rand_range(0, JOLT_MAX);
@@ -48,59 +36,56 @@ static void fire(LaserStay &stay)
     play_at_mouse(laser_sound);
     // laser_step is left alone: a shot fired on entry carries on from the
     // step a previous stay left.
-    stay.shot_active = true;
+    stay->shot_active = true;
 }
 
 // One shot per press: the button has to come up before it fires again.
-static void pull_trigger(LaserStay &stay)
+static void pull_trigger(LaserStay *stay)
 {
-    if (!(mouse_b & 1)) {
-        stay.trigger_held = false;
+    if (!(mouse_b & LEFT_BUTTON)) {
+        stay->trigger_held = false;
         return;
     }
-    if (stay.trigger_held)
+    if (stay->trigger_held)
         return;
     fire(stay);
-    stay.trigger_held = true;
+    stay->trigger_held = true;
 }
 
-// The hole's unturned top-left corner sits this far up and left of the
-// pointer; it is turned about its centre by 0 to HOLE_MAX_ANGLE units of the
-// library's 256-unit turn.
-static const int HOLE_OFFSET = 14;
+// The hole is turned about its centre, which lands on the pointer, by 0 to
+// HOLE_MAX_ANGLE units of the library's 256-unit turn.
 static const int HOLE_MAX_ANGLE = 254;
 
 static void burn_hole()
 {
-    rotate_sprite(desktop_bmp, laser_hole_image, mouse_x - HOLE_OFFSET, mouse_y - HOLE_OFFSET,
+    rotate_sprite(desktop_bmp, laser_hole_image, mouse_x - LASER_HOLE_CENTRE, mouse_y - LASER_HOLE_CENTRE,
                   itofix(rand_range(0, HOLE_MAX_ANGLE)));
 }
 
 // One firing step every LASER_PERIOD ticks.
 static const int LASER_PERIOD = 5;
 
-static void advance_shot(LaserStay &stay)
+static void advance_shot(LaserStay *stay)
 {
-    if (!stay.shot_active) {
+    if (!stay->shot_active) {
         // Between shots the gun rests, a held button is re-armed so it fires
         // again next frame, and the sparks die out one a frame.
         laser_step = 0;
-        stay.trigger_held = false;
-        if (stay.spark_count > 0)
-            --stay.spark_count;
+        stay->trigger_held = false;
+        let_one_die(&stay->sparks);
         return;
     }
     if (take_step(laser_sequence, &laser_step, LASER_PERIOD) == STEP_AT_END) {
         // This frame's copy of the picture is already taken: the hole shows
         // from the next frame on, and the gun shows frame 3 once more.
         burn_hole();
-        stay.shot_active = false;
+        stay->shot_active = false;
     }
 }
 
+// Small red discs.
 static const int SPARK_RADIUS = 1;
 static const int SPARK_RED = 200, SPARK_GREEN = 16, SPARK_BLUE = 10;
-static const int SPARK_GRAVITY = 1;   // pixels a frame, every frame
 
 // A spark sent out again starts within 10 pixels of the pointer and flies
 // mostly to the right, always upwards.
@@ -108,35 +93,14 @@ static const int RESEND_NEAR = -10, RESEND_FAR = 9;
 static const int RESEND_VX_MIN = -10, RESEND_VX_MAX = 29;
 static const int RESEND_VY_MIN = -20, RESEND_VY_MAX = -1;
 
-// Exactly on the right or bottom edge still counts as on the screen.
-static bool off_screen(int x, int y)
+static void send_spark_again(Spark *s)
 {
-    return x < 0 || x > SCREEN_W || y < 0 || y > SCREEN_H;
-}
-
-static void resend_spark(LaserStay &stay, int i)
-{
-    stay.spark_x[i] = mouse_x + rand_range(RESEND_NEAR, RESEND_FAR);
-    stay.spark_y[i] = mouse_y + rand_range(RESEND_NEAR, RESEND_FAR);
-    stay.spark_vx[i] = rand_range(RESEND_VX_MIN, RESEND_VX_MAX);
-    stay.spark_vy[i] = rand_range(RESEND_VY_MIN, RESEND_VY_MAX);
-    if (stay.spark_vx[i] == 0)
-        stay.spark_vx[i] = 1;
-}
-
-static void move_sparks(LaserStay &stay)
-{
-    int colour = makecol(SPARK_RED, SPARK_GREEN, SPARK_BLUE);
-    for (int i = 0; i < stay.spark_count; ++i) {
-        // Drawn where it was before this frame's move.
-        circlefill(back_buffer, stay.spark_x[i], stay.spark_y[i], SPARK_RADIUS, colour);
-        stay.spark_x[i] += stay.spark_vx[i];
-        stay.spark_y[i] += stay.spark_vy[i];
-        stay.spark_vy[i] += SPARK_GRAVITY;
-        // With the trigger up a spark flies on off the screen, still live.
-        if (stay.trigger_held && off_screen(stay.spark_x[i], stay.spark_y[i]))
-            resend_spark(stay, i);
-    }
+    s->x = mouse_x + rand_range(RESEND_NEAR, RESEND_FAR);
+    s->y = mouse_y + rand_range(RESEND_NEAR, RESEND_FAR);
+    s->vx = rand_range(RESEND_VX_MIN, RESEND_VX_MAX);
+    s->vy = rand_range(RESEND_VY_MIN, RESEND_VY_MAX);
+    if (s->vx == 0)
+        s->vx = 1;
 }
 
 // New sparks start in a 40 x 40 square from 10 pixels above and left of the
@@ -147,36 +111,38 @@ static const int SPRAY_NEAR = -10, SPRAY_FAR = 29;
 static const int SPRAY_SPEED_MIN = -10, SPRAY_SPEED_MAX = 9;
 static const int SPRAY_RETRY_MIN = -5, SPRAY_RETRY_MAX = 4;
 
-static void spray_sparks(LaserStay &stay)
+static void spray_sparks(LaserStay *stay)
 {
-    if (!stay.trigger_held)
+    if (!stay->trigger_held)
         return;
-    for (int made = 0; made < NEW_SPARKS_PER_FRAME && stay.spark_count < MAX_LIVE_SPARKS; ++made) {
-        int i = stay.spark_count++;
-        stay.spark_x[i] = mouse_x + rand_range(SPRAY_NEAR, SPRAY_FAR);
-        stay.spark_y[i] = mouse_y + rand_range(SPRAY_NEAR, SPRAY_FAR);
-        stay.spark_vx[i] = rand_range(SPRAY_SPEED_MIN, SPRAY_SPEED_MAX);
-        stay.spark_vy[i] = rand_range(SPRAY_SPEED_MIN, SPRAY_SPEED_MAX);
-        if (stay.spark_vx[i] == 0)
-            stay.spark_vx[i] = rand_range(SPRAY_RETRY_MIN, SPRAY_RETRY_MAX);
-        if (stay.spark_vy[i] == 0)
-            stay.spark_vy[i] = rand_range(SPRAY_RETRY_MIN, SPRAY_RETRY_MAX);
+    for (int made = 0; made < NEW_SPARKS_PER_FRAME; ++made) {
+        Spark *s = add_spark(&stay->sparks);
+        if (!s)
+            return;
+        s->x = mouse_x + rand_range(SPRAY_NEAR, SPRAY_FAR);
+        s->y = mouse_y + rand_range(SPRAY_NEAR, SPRAY_FAR);
+        s->vx = rand_range(SPRAY_SPEED_MIN, SPRAY_SPEED_MAX);
+        s->vy = rand_range(SPRAY_SPEED_MIN, SPRAY_SPEED_MAX);
+        if (s->vx == 0)
+            s->vx = rand_range(SPRAY_RETRY_MIN, SPRAY_RETRY_MAX);
+        if (s->vy == 0)
+            s->vy = rand_range(SPRAY_RETRY_MIN, SPRAY_RETRY_MAX);
     }
 }
 
 void run_laser()
 {
     LaserStay stay;
-    stay.shot_active = false;
-    stay.trigger_held = false;
-    stay.spark_count = 0;
     for (;;) {
         if (key[KEY_ESC]) { current_tool = NO_TOOL; return; }
         begin_frame();               // fresh copy of the picture, mouse polled
-        pull_trigger(stay);          // a press jolts the pointer and fires
-        advance_shot(stay);          // firing frames every LASER_PERIOD ticks, then the hole
-        move_sparks(stay);           // live sparks fly and fall, sent out again while held
-        spray_sparks(stay);          // new ones from the pointer while held, shown next frame
+        pull_trigger(&stay);         // a press jolts the pointer and fires
+        advance_shot(&stay);         // firing frames every LASER_PERIOD ticks, then the hole
+        // Live sparks fly and fall, sent out again while the trigger is held;
+        // then new ones from the pointer, shown from the next frame.
+        move_and_draw_sparks(&stay.sparks, SPARK_RADIUS, makecol(SPARK_RED, SPARK_GREEN, SPARK_BLUE),
+                             stay.trigger_held ? send_spark_again : nullptr);
+        spray_sparks(&stay);
         // The gun is the pointer: over everything, hanging right of and below it.
         draw_laser_frame(back_buffer, mouse_x, mouse_y, laser_sequence[laser_step]);
         show_frame();
