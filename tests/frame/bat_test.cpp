@@ -27,22 +27,6 @@ const int CRACK_REACH = 90;
 const int AT_X = 300;
 const int AT_Y = 400;
 
-BITMAP *copy_of(BITMAP *bmp)
-{
-    BITMAP *copy = create_bitmap(bmp->w, bmp->h);
-    blit(bmp, copy, 0, 0, 0, 0, bmp->w, bmp->h);
-    return copy;
-}
-
-int differing_pixels(BITMAP *a, BITMAP *b)
-{
-    int count = 0;
-    for (int y = 0; y < a->h; ++y)
-        for (int x = 0; x < a->w; ++x)
-            count += rgb_at(a, x, y) != rgb_at(b, x, y);
-    return count;
-}
-
 // Which bat frame `shown` holds at the pointer (mx, my), drawn over
 // `picture`: the whole neighbourhood of the pointer, the crack's reach
 // included, must be exactly that picture with that frame on it. -1 when no

@@ -3,6 +3,7 @@
 #include <allegro/internal/aintern.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,57 @@
 
 // A loop that is still running this long after its script ended is stuck.
 static const int RUNAWAY_FRAMES = 20000;
+
+// The scripted mouse: a driver of the library's own kind, offered to
+// install_mouse through the system driver's list of mouse drivers where the
+// X11 system driver offers its X mouse. Like the X driver it needs no
+// polling: the script hands each move to the library as the X input thread
+// does, and position_mouse moves the library's pointer by itself.
+static const int SCRIPTED_MOUSE = AL_ID('S', 'C', 'R', 'P');
+static const int SCRIPTED_BUTTONS = 3;
+
+static int scripted_mouse_init()
+{
+    return SCRIPTED_BUTTONS;
+}
+
+static void scripted_mouse_exit() {}
+
+static MOUSE_DRIVER scripted_mouse = {
+    SCRIPTED_MOUSE, "", "", "Scripted mouse",
+    scripted_mouse_init, scripted_mouse_exit,
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+static _DRIVER_INFO scripted_mouse_list[] = {
+    {SCRIPTED_MOUSE, &scripted_mouse, TRUE},
+    {0, nullptr, 0},
+};
+
+static _DRIVER_INFO *scripted_mouse_drivers()
+{
+    return scripted_mouse_list;
+}
+
+// Where the script's hand last put the pointer.
+static int hand_x = -1, hand_y = -1;
+
+static void move_hand(int x, int y, int buttons, bool always)
+{
+    if (always || x != hand_x || y != hand_y) {
+        _mouse_x = x;
+        _mouse_y = y;
+    }
+    hand_x = x;
+    hand_y = y;
+    _mouse_b = buttons;
+    _handle_mouse_input();
+}
+
+void point_at(int x, int y, int buttons)
+{
+    move_hand(x, y, buttons, true);
+}
 
 static const Script *active_script;
 static const std::function<void(int)> *active_observer;
@@ -20,9 +72,7 @@ static void apply(const Input &in)
     std::memset(const_cast<char *>(key), 0, KEY_MAX);
     for (int k : in.keys)
         key[k] = 1;
-    mouse_x = in.x;
-    mouse_y = in.y;
-    mouse_b = in.buttons;
+    move_hand(in.x, in.y, in.buttons, false);
     tick_count.store(in.ticks);
 }
 
@@ -93,6 +143,62 @@ int rgb_at(BITMAP *bmp, int x, int y)
     return (getr_depth(depth, c) << 16) | (getg_depth(depth, c) << 8) | getb_depth(depth, c);
 }
 
+BITMAP *copy_of(BITMAP *bmp)
+{
+    BITMAP *copy = create_bitmap_ex(bitmap_color_depth(bmp), bmp->w, bmp->h);
+    blit(bmp, copy, 0, 0, 0, 0, bmp->w, bmp->h);
+    return copy;
+}
+
+void each_difference(BITMAP *got, BITMAP *want, Area area,
+                     const std::function<void(int, int, int, int)> &seen)
+{
+    int left = std::max(area.x, 0), top = std::max(area.y, 0);
+    int right = std::min({area.x + area.w, got->w, want->w});
+    int bottom = std::min({area.y + area.h, got->h, want->h});
+    if (left >= right)
+        return;
+    // Rows of memory bitmaps that are the same byte for byte are passed over
+    // at once.
+    bool in_memory = is_memory_bitmap(got) && is_memory_bitmap(want);
+    int bytes_per_pixel = (bitmap_color_depth(got) + 7) / 8;
+    size_t row_bytes = (size_t)(right - left) * bytes_per_pixel;
+    for (int y = top; y < bottom; ++y) {
+        if (in_memory && std::memcmp(got->line[y] + left * bytes_per_pixel,
+                                     want->line[y] + left * bytes_per_pixel, row_bytes) == 0)
+            continue;
+        for (int x = left; x < right; ++x) {
+            int g = rgb_at(got, x, y), w = rgb_at(want, x, y);
+            if (g != w)
+                seen(x, y, g, w);
+        }
+    }
+}
+
+int differing_pixels(BITMAP *got, BITMAP *want, Area area)
+{
+    int count = 0;
+    each_difference(got, want, area, [&](int, int, int, int) { ++count; });
+    return count;
+}
+
+std::string differences(BITMAP *got, BITMAP *want, Area area)
+{
+    const int SHOWN = 5;
+    std::string found;
+    int count = 0;
+    each_difference(got, want, area, [&](int x, int y, int g, int w) {
+        if (count++ < SHOWN) {
+            char line[64];
+            std::snprintf(line, sizeof line, "(%d,%d) %06x/%06x ", x, y, g, w);
+            found += line;
+        }
+    });
+    if (count)
+        found += std::to_string(count) + " pixels differ";
+    return found;
+}
+
 void reset_scene()
 {
     for (int y = 0; y < desktop_bmp->h; ++y)
@@ -103,6 +209,7 @@ void reset_scene()
     clear_bitmap(back_buffer);
     clear_bitmap(screen);
     apply(Input{0, SCREEN_W / 2, SCREEN_H / 2, 0, {}});
+    point_at(SCREEN_W / 2, SCREEN_H / 2);
     step_deadline = 0;
     bat_step = saber_step = laser_step = lady_step = 0;
     current_tool = NO_TOOL;
@@ -152,15 +259,6 @@ Script palette_click(int slot)
     };
 }
 
-static const int TEST_POINTER_SIZE = 8;
-
-static void install_test_pointer()
-{
-    static BITMAP *square = create_bitmap(TEST_POINTER_SIZE, TEST_POINTER_SIZE);
-    clear_to_color(square, makecol(32, 224, 64));
-    mouse_sprite = square;
-}
-
 bool start_scene(bool sound_required)
 {
     if (allegro_init() != 0) {
@@ -176,6 +274,11 @@ bool start_scene(bool sound_required)
     }
     desktop_bmp = create_bitmap(w, h);
     back_buffer = create_bitmap(w, h);
+    system_driver->mouse_drivers = scripted_mouse_drivers;
+    if (install_mouse() < 0 || mouse_driver->id != SCRIPTED_MOUSE) {
+        std::fprintf(stderr, "the scripted mouse did not install: %s\n", allegro_error);
+        return false;
+    }
     bool sound = install_sound(DIGI_AUTODETECT, MIDI_NONE, nullptr) == 0 && digi_driver &&
                  digi_driver->id != DIGI_NONE;
     if (!sound) {
@@ -189,7 +292,6 @@ bool start_scene(bool sound_required)
         return false;
     }
     load_assets();
-    install_test_pointer();
     return true;
 }
 

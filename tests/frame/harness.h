@@ -1,8 +1,10 @@
 // Frame-level driving of havoc's real loops.
 //
 // The test process starts the library with a real full-screen mode and the
-// real sound driver, but installs no keyboard, mouse or timer: key[],
-// mouse_x, mouse_y, mouse_b and tick_count are then plain variables that a
+// real sound driver. Its mouse is a scripted driver, installed through the
+// library's own driver list in place of the X one, so the pointer moves as
+// the script says and the library moves it too (position_mouse). No keyboard
+// or timer is installed: key[] and tick_count are plain variables that a
 // script sets before every frame. Frames are counted at each show step
 // through frame_hook.
 #pragma once
@@ -12,13 +14,14 @@
 
 #include <functional>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 // What the person does before one frame runs.
 struct Input {
     int ticks;                 // tick_count during the frame
-    int x, y;                  // pointer
-    int buttons;               // mouse_b (1: left button down)
+    int x, y;                  // where the hand puts the pointer
+    int buttons;               // mouse_b (LEFT_BUTTON: left button down)
     std::vector<int> keys;     // scancodes held down, e.g. {KEY_ESC}
 };
 using Script = std::vector<Input>;
@@ -30,8 +33,10 @@ Script hold(int frames, Input from);
 Script operator+(Script a, const Script &b);
 
 // Runs `loop` with script[0] applied before its first frame and script[i]
-// applied right after the show step of frame i - 1. A row stays in force
-// until the next show step: a row with Escape that makes a loop return
+// applied right after the show step of frame i - 1. The mouse driver moves
+// the pointer only when a row names another place than the row before, as
+// a hand at rest sends no motion: a pointer the library moved stays where it
+// put it until the hand moves. A row stays in force until the next show step: a row with Escape that makes a loop return
 // without showing is also what the next loop's first frame sees. `after_show(i)` is
 // called after frame i's show step, before the next input is applied, so it
 // sees exactly what frame i produced. Once the script is used up Escape is
@@ -39,6 +44,9 @@ Script operator+(Script a, const Script &b);
 // frames shown.
 int drive(const std::function<void()> &loop, const Script &script,
           const std::function<void(int frame)> &after_show = {});
+
+// Puts the pointer at (x, y) with `buttons` down, through the mouse driver.
+void point_at(int x, int y, int buttons = 0);
 
 // A fresh scene: desktop_bmp holds the test picture, back_buffer and the
 // screen are cleared, no keys, pointer at the centre with no button, tick 0,
@@ -51,6 +59,27 @@ int test_picture_rgb(int x, int y);
 
 // Pixel of a bitmap as 0xRRGGBB through getr/getg/getb (any depth).
 int rgb_at(BITMAP *bmp, int x, int y);
+
+// A new bitmap with the same pixels; the caller destroys it.
+BITMAP *copy_of(BITMAP *bmp);
+
+// A rectangle of pixels; EVERYWHERE is the whole of any bitmap.
+struct Area {
+    int x, y, w, h;
+};
+const Area EVERYWHERE = {0, 0, 1 << 20, 1 << 20};
+
+// Calls seen(x, y, got, want) with the 0xRRGGBB colours of every pixel of
+// `area` (clipped to both bitmaps) in which two bitmaps of one depth differ.
+void each_difference(BITMAP *got, BITMAP *want, Area area,
+                     const std::function<void(int x, int y, int got, int want)> &seen);
+
+// How many pixels of `area` differ.
+int differing_pixels(BITMAP *got, BITMAP *want, Area area = EVERYWHERE);
+
+// The first few pixels of `area` that differ, as "(x,y) got/want", and how
+// many do; empty when none do.
+std::string differences(BITMAP *got, BITMAP *want, Area area = EVERYWHERE);
 
 // The voices now playing `sound`, with their pans.
 struct Voice {
@@ -73,11 +102,10 @@ int palette_slot_y();
 // row is also what the chosen tool's first frame sees.
 Script palette_click(int slot);
 
-// Starts the library the way havoc does, minus the input drivers and the
-// timer: the desktop's size and depth, desktop_bmp and back_buffer, sound,
-// the real data file, and (as no mouse driver gives the library its arrow)
-// a plain 8 x 8 green square as mouse_sprite. False, having said why on
-// stderr, if any of it fails; no sound device is a failure only when
+// Starts the library the way havoc does, with the scripted mouse and
+// without keyboard or timer: the desktop's size and depth, desktop_bmp and
+// back_buffer, the mouse, sound and the real data file. False, having said
+// why on stderr, if any of it fails; no sound device is a failure only when
 // `sound_required`.
 bool start_scene(bool sound_required);
 // Undoes start_scene.

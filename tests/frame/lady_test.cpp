@@ -237,11 +237,8 @@ TEST(Lady, IsDrawnTurnedToHerHeadingOnHerStepsFrameWithThePointerOverHer)
             rotate_sprite(expected, lady_frames[frame_after_step[step]], (int)(c.stride_x * step),
                           (int)(c.stride_y * step), itofix(c.angle));
             draw_sprite(expected, pointer_image, POINTER_X, POINTER_Y);
-            int mismatches = 0;
-            for (int y = 0; y < BOX; ++y)
-                for (int x = 0; x < BOX; ++x)
-                    mismatches += rgb_at(back_buffer, x, y) != rgb_at(expected, x, y);
-            EXPECT_EQ(mismatches, 0) << c.heading << " after step " << step;
+            EXPECT_EQ(differences(back_buffer, expected, {0, 0, BOX, BOX}), "")
+                << c.heading << " after step " << step;
         });
     }
     destroy_bitmap(expected);

@@ -7,9 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 namespace {
@@ -17,37 +15,6 @@ namespace {
 const int LEFT = 1;            // mouse_b with the left button down
 const int GUN_W = 173, GUN_H = 163;
 const int HOLE_OFFSET = 14;    // the hole's unturned corner, up and left of the pointer
-
-// Calls `seen(x, y, got, want)` for every pixel where two bitmaps of the
-// screen's depth differ, skipping rows that are byte for byte the same.
-template <typename Seen>
-void each_difference(BITMAP *got, BITMAP *want, Seen seen)
-{
-    int bytes = got->w * ((bitmap_color_depth(got) + 7) / 8);
-    for (int y = 0; y < got->h; ++y) {
-        if (std::memcmp(got->line[y], want->line[y], bytes) == 0)
-            continue;
-        for (int x = 0; x < got->w; ++x) {
-            int g = rgb_at(got, x, y), w = rgb_at(want, x, y);
-            if (g != w)
-                seen(x, y, g, w);
-        }
-    }
-}
-
-// The number of pixels that differ, the first one described in `first`.
-int differing_pixels(BITMAP *got, BITMAP *want, std::string *first)
-{
-    int differ = 0;
-    each_difference(got, want, [&](int x, int y, int g, int w) {
-        if (differ++ == 0) {
-            char text[80];
-            std::snprintf(text, sizeof text, "at (%d, %d): %06x, want %06x", x, y, g, w);
-            *first = text;
-        }
-    });
-    return differ;
-}
 
 // The bounding box of the pixels that differ.
 struct Box {
@@ -58,20 +25,13 @@ struct Box {
 Box changed_box(BITMAP *now, BITMAP *before)
 {
     Box box;
-    each_difference(now, before, [&](int x, int y, int, int) {
+    each_difference(now, before, EVERYWHERE, [&](int x, int y, int, int) {
         box.left = std::min(box.left, x);
         box.right = std::max(box.right, x);
         box.top = std::min(box.top, y);
         box.bottom = std::max(box.bottom, y);
     });
     return box;
-}
-
-BITMAP *screen_copy(BITMAP *from)
-{
-    BITMAP *copy = create_bitmap(from->w, from->h);
-    blit(from, copy, 0, 0, 0, 0, from->w, from->h);
-    return copy;
 }
 
 TEST(LaserGun, DrawsTheChosenSheetFrameMaskedWithItsTopLeftCornerAtThePosition)
@@ -124,7 +84,7 @@ struct FrameLog {
 std::vector<FrameLog> run_and_log(const Script &script)
 {
     std::vector<FrameLog> log;
-    BITMAP *before = screen_copy(desktop_bmp);
+    BITMAP *before = copy_of(desktop_bmp);
     drive(run_laser, script, [&](int) {
         // The sound driver mixes in real time, so a shot sound ends by
         // itself after a while: count each as it starts, then end it.
@@ -204,12 +164,11 @@ TEST(LaserShot, EscapeDropsAShotWithoutAHoleAndTheNextStayCarriesOnFromItsStep)
     current_tool = TOOL_LASER;
     // Held through frame 1 and into frame 2, then Escape.
     Script visit = hold(7, {1, 400, 300, LEFT, {}}) + Script{{8, 400, 300, LEFT, {KEY_ESC}}};
-    BITMAP *picture = screen_copy(desktop_bmp);
+    BITMAP *picture = copy_of(desktop_bmp);
     EXPECT_EQ(drive(run_laser, visit), 7);
     EXPECT_EQ(current_tool, NO_TOOL);
     EXPECT_EQ(laser_step, 2);
-    std::string first;
-    EXPECT_EQ(differing_pixels(desktop_bmp, picture, &first), 0) << "a dropped shot burns nothing, " << first;
+    EXPECT_EQ(differences(desktop_bmp, picture), "") << "a dropped shot burns nothing";
     destroy_bitmap(picture);
     finish_voices(laser_sound);
 
@@ -368,19 +327,18 @@ TEST(LaserSparks, SprayFallAndAreSentOutAgainOnlyWhileTheTriggerIsHeld)
             for (const Spark &p : drawn)
                 circlefill(want, p.x, p.y, 1, red);
             draw_laser_frame(want, mouse_x, mouse_y, laser_sequence[laser_step]);
-            std::string first;
-            int differ = differing_pixels(back_buffer, want, &first);
-            if (differ && wrong_frames++ < 3)
-                ADD_FAILURE() << c.what << ": frame " << f << " has " << differ << " pixels unlike "
-                              << drawn.size() << " sparks and the gun, first " << first;
+            std::string differ = differences(back_buffer, want);
+            if (!differ.empty() && wrong_frames++ < 3)
+                ADD_FAILURE() << c.what << ": frame " << f << " unlike " << drawn.size()
+                              << " sparks and the gun: " << differ;
 
             // The hole lands after this frame's copy, turned by the angle drawn.
             blit(before, want, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
             if (angle >= 0)
                 rotate_sprite(want, laser_hole_image, mouse_x - HOLE_OFFSET, mouse_y - HOLE_OFFSET, itofix(angle));
-            differ = differing_pixels(desktop_bmp, want, &first);
-            if (differ && wrong_frames++ < 3)
-                ADD_FAILURE() << c.what << ": frame " << f << " picture off by " << differ << " pixels, first " << first;
+            differ = differences(desktop_bmp, want);
+            if (!differ.empty() && wrong_frames++ < 3)
+                ADD_FAILURE() << c.what << ": frame " << f << " picture: " << differ;
             blit(desktop_bmp, before, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
         });
     }

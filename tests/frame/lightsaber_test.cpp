@@ -38,7 +38,7 @@ Script ignited_at(int x, int y)
     return hold(9, held(1, x, y));
 }
 
-int pan_at(int x)
+int expected_pan(int x)
 {
     return 250 * x / SCREEN_W + 3;
 }
@@ -75,15 +75,6 @@ BITMAP *stamp_target;
 void stamp_expected_hole(BITMAP *, int x, int y, int)
 {
     draw_sprite(stamp_target, saber_hole_image, x - HOLE_CENTRE_X, y - HOLE_CENTRE_Y);
-}
-
-int differences(BITMAP *a, BITMAP *b, int left, int top, int w, int h)
-{
-    int count = 0;
-    for (int y = std::max(top, 0); y < std::min(top + h, SCREEN_H); ++y)
-        for (int x = std::max(left, 0); x < std::min(left + w, SCREEN_W); ++x)
-            count += rgb_at(a, x, y) != rgb_at(b, x, y);
-    return count;
 }
 
 class Saber : public testing::Test {
@@ -140,7 +131,7 @@ protected:
             for (const Disc &d : discs_drawn)
                 circlefill(expected, d.x, d.y, d.radius, d.colour);
             masked_blit(saber_image, expected, cell * CELL_W, 0, left, top, CELL_W, CELL_H);
-            if (differences(expected, back_buffer, left, top, CELL_W, CELL_H) == 0)
+            if (differing_pixels(expected, back_buffer, {left, top, CELL_W, CELL_H}) == 0)
                 return cell;
         }
         return NONE;
@@ -155,7 +146,7 @@ protected:
         if (burned.from_x != NONE)
             do_line(expected, burned.from_x, burned.from_y, burned.to_x, burned.to_y, 0,
                     stamp_expected_hole);
-        return differences(expected, desktop_bmp, 0, 0, SCREEN_W, SCREEN_H);
+        return differing_pixels(expected, desktop_bmp);
     }
 
     // Runs the tool with rand seeded by `seed`: where the first spark is
@@ -362,7 +353,7 @@ TEST_F(Saber, HumStartsWithThePressAtTheMousePanAndIsNeverJoinedByASecond)
         ASSERT_EQ(hums.size(), 1u) << "frame " << frame;
         if (frame == 0) {
             first_voice = hums[0].voice;
-            EXPECT_EQ(hums[0].pan, pan_at(100));
+            EXPECT_EQ(hums[0].pan, expected_pan(100));
             EXPECT_EQ(voice_get_volume(first_voice), 255);
         }
         EXPECT_EQ(hums[0].voice, first_voice) << "frame " << frame;
@@ -401,7 +392,7 @@ TEST_F(Saber, AnEndedHumIsForgottenOnlyByAFrameWithTheButtonUp)
         });
         std::vector<Voice> hums = voices_playing(lightsaber_sound);
         ASSERT_EQ(hums.size(), 1u) << c.what << ": after the move";
-        EXPECT_EQ(hums[0].pan, pan_at(X + 50)) << c.what;
+        EXPECT_EQ(hums[0].pan, expected_pan(X + 50)) << c.what;
     }
 }
 
@@ -453,7 +444,7 @@ TEST_F(Saber, HumFollowsThePointerOnlyWhenItMovedSinceTheLastBurnPoint)
             std::string what = std::string(c.what) + (sounding ? ", sounding" : ", ended");
             ASSERT_EQ(hums.size(), sounding || c.moved ? 1u : 0u) << what;
             if (!hums.empty()) {
-                EXPECT_EQ(hums[0].pan, c.moved ? pan_at(x) : SET_ASIDE_PAN) << what;
+                EXPECT_EQ(hums[0].pan, c.moved ? expected_pan(x) : SET_ASIDE_PAN) << what;
             }
             // The mixer plays on in the background, so it may be a little further.
             if (sounding) {

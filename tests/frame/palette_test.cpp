@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 namespace {
@@ -132,26 +131,6 @@ int rgb_of(int colour)
     return (getr(colour) << 16) | (getg(colour) << 8) | getb(colour);
 }
 
-// The pixels of `bmp` and `expected` in a rectangle that differ, as
-// "(x,y) got/want" for the first few, empty when none do.
-std::string differences(BITMAP *bmp, BITMAP *expected, int left, int top, int w, int h)
-{
-    std::string found;
-    int count = 0;
-    for (int y = top; y < top + h; ++y)
-        for (int x = left; x < left + w; ++x) {
-            int got = rgb_at(bmp, x, y), want = rgb_at(expected, x, y);
-            if (got != want && count++ < 5) {
-                char line[64];
-                std::snprintf(line, sizeof line, "(%d,%d) %06x/%06x ", x, y, got, want);
-                found += line;
-            }
-        }
-    if (count)
-        found += std::to_string(count) + " pixels differ";
-    return found;
-}
-
 using Drawer = void (*)(BITMAP *, BITMAP *, int, int);
 
 // The clean picture with the strip drawn over it by `draw`, laid out from
@@ -172,7 +151,7 @@ void expect_screen_is_solid_strip_with_pointer_at(int x, int y, const char *when
 {
     BITMAP *expected = picture_with_strip(draw_sprite);
     draw_sprite(expected, mouse_sprite, x, y);
-    EXPECT_EQ(differences(screen, expected, 0, 0, SCREEN_W, SCREEN_H), "") << when;
+    EXPECT_EQ(differences(screen, expected), "") << when;
     destroy_bitmap(expected);
 }
 
@@ -223,13 +202,13 @@ TEST(PaletteLook, PressedIconIsCoveredDarkBlueUntilTheRelease)
                     covered = covered && rgb_at(screen, x, y) == dark_blue;
             EXPECT_EQ(covered, slot == plate_in_frame[frame]) << "frame " << frame << " slot " << slot;
             if (slot != plate_in_frame[frame]) {
-                EXPECT_EQ(differences(screen, plain, left, top, right - left + 1, bottom - top + 1), "")
+                EXPECT_EQ(differences(screen, plain, {left, top, right - left + 1, bottom - top + 1}), "")
                     << "frame " << frame << " slot " << slot;
             }
-            EXPECT_EQ(differences(screen, plain, left - 1, top - 1, right - left + 3, 1), "") << "above the plate";
-            EXPECT_EQ(differences(screen, plain, left - 1, bottom + 1, right - left + 3, 1), "") << "below";
-            EXPECT_EQ(differences(screen, plain, left - 1, top, 1, bottom - top + 1), "") << "left of it";
-            EXPECT_EQ(differences(screen, plain, right + 1, top, 1, bottom - top + 1), "") << "right of it";
+            EXPECT_EQ(differences(screen, plain, {left - 1, top - 1, right - left + 3, 1}), "") << "above the plate";
+            EXPECT_EQ(differences(screen, plain, {left - 1, bottom + 1, right - left + 3, 1}), "") << "below";
+            EXPECT_EQ(differences(screen, plain, {left - 1, top, 1, bottom - top + 1}), "") << "left of it";
+            EXPECT_EQ(differences(screen, plain, {right + 1, top, 1, bottom - top + 1}), "") << "right of it";
         }
     });
     EXPECT_EQ(v.chosen, NO_TOOL);
@@ -263,7 +242,7 @@ TEST_F(PaletteFade, StripBlendsInAtTwoAndAHalfAlphaPerTickIgnoringPointerAndEsca
     Visit v = visit(script, [&](int frame) {
         set_trans_blender(0, 0, 0, alpha_in_frame[frame]);
         BITMAP *expected = picture_with_strip(draw_trans_sprite);
-        EXPECT_EQ(differences(screen, expected, g.palette_left, g.palette_top, g.palette_width, g.palette_height), "")
+        EXPECT_EQ(differences(screen, expected, {g.palette_left, g.palette_top, g.palette_width, g.palette_height}), "")
             << "alpha " << alpha_in_frame[frame];
         destroy_bitmap(expected);
     });
@@ -283,14 +262,14 @@ TEST_F(PaletteFade, ClearsTheToolsFrameOnceAndLeavesTheScreenOutsideTheStripAlon
     visit(script, [&](int frame) {
         const int below_strip = g.palette_top + g.palette_height;
         if (frame == 0) {
-            EXPECT_EQ(differences(screen, clean, 0, 0, SCREEN_W, g.palette_top), "") << "above the strip";
-            EXPECT_EQ(differences(screen, clean, 0, below_strip, SCREEN_W, SCREEN_H - below_strip), "")
+            EXPECT_EQ(differences(screen, clean, {0, 0, SCREEN_W, g.palette_top}), "") << "above the strip";
+            EXPECT_EQ(differences(screen, clean, {0, below_strip, SCREEN_W, SCREEN_H - below_strip}), "")
                 << "below the strip";
-            EXPECT_EQ(differences(screen, clean, 0, g.palette_top, g.palette_left, g.palette_height), "")
+            EXPECT_EQ(differences(screen, clean, {0, g.palette_top, g.palette_left, g.palette_height}), "")
                 << "left of the strip";
             const int right_of_strip = g.palette_left + g.palette_width;
-            EXPECT_EQ(differences(screen, clean, right_of_strip, g.palette_top, SCREEN_W - right_of_strip,
-                                  g.palette_height), "")
+            EXPECT_EQ(differences(screen, clean, {right_of_strip, g.palette_top, SCREEN_W - right_of_strip,
+                                  g.palette_height}), "")
                 << "right of the strip";
             // Anything drawn here now must survive the rest of the fade.
             rectfill(screen, 0, 0, 9, 9, mark);

@@ -41,7 +41,7 @@ TEST(MousePan, RunsFromThreeAtTheLeftToAtMost252AtTheRight)
     ASSERT_EQ(back_buffer->w, 1024);
     const int cases[][2] = {{0, 3}, {1, 3}, {5, 4}, {512, 128}, {1023, 252}};
     for (const auto &c : cases) {
-        mouse_x = c[0];
+        point_at(c[0], 300);
         EXPECT_EQ(mouse_pan(), c[1]) << "mouse_x " << c[0];
     }
 }
@@ -118,7 +118,7 @@ TEST(OuterLoop, LightsaberSwitchSoundsDependOnHowItWasReached)
 TEST(OuterLoop, StepDeadlineIsClearedByThePaletteButKeptAcrossANumberKey)
 {
     reset_scene();
-    const int LEFT_BY_BAT = 55;
+    const int LEFT_BY_LASER = 55;
     Script script = palette_click(TOOL_LASER) + frames(2, 20, 500) +
                     frames(2, 20, 500, {KEY_4}) + frames(2, 20, 500);
     const int first_laser_frame = 3, first_lady_frame = 7;
@@ -127,13 +127,13 @@ TEST(OuterLoop, StepDeadlineIsClearedByThePaletteButKeptAcrossANumberKey)
     drive(run_outer_loop, script, [&](int frame) {
         if (frame == first_laser_frame) {
             seen_in_laser = step_deadline;
-            step_deadline = LEFT_BY_BAT;  // as if the laser had just stepped
+            step_deadline = LEFT_BY_LASER;  // as if the laser had just stepped
         }
         if (frame == first_lady_frame)
             seen_in_lady = step_deadline;
     });
     EXPECT_EQ(seen_in_laser, 0);
-    EXPECT_EQ(seen_in_lady, LEFT_BY_BAT);
+    EXPECT_EQ(seen_in_lady, LEFT_BY_LASER);
 }
 
 }  // namespace
