@@ -184,15 +184,16 @@ TEST(LaserShot, EscapeDropsAShotWithoutAHoleAndTheNextStayCarriesOnFromItsStep)
     }
 }
 
-// The rand series the loop draws from after reset_scene, kept by index so a
-// test can follow the loop's draws without drawing from rand itself.
+// The rand series the loop draws from after rand is seeded (with 1 by
+// reset_scene), kept by index so a test can follow the loop's draws without
+// drawing from rand itself.
 struct RandSeries {
     std::vector<int> values;
     size_t next = 0;
-    RandSeries()
+    explicit RandSeries(unsigned seed = 1, int length = 100000)
     {
-        std::srand(1);
-        for (int i = 0; i < 100000; ++i)
+        std::srand(seed);
+        for (int i = 0; i < length; ++i)
             values.push_back(std::rand());
     }
     int r(int n) { return values.at(next++) % n; }
@@ -344,6 +345,70 @@ TEST(LaserSparks, SprayFallAndAreSentOutAgainOnlyWhileTheTriggerIsHeld)
     }
     destroy_bitmap(want);
     destroy_bitmap(before);
+}
+
+struct JoltCase {
+    const char *what;
+    int down, right;
+};
+
+// The first seed whose first two draws, taken as r(7), are `down` and `right`.
+unsigned seed_for_jolt(int down, int right)
+{
+    for (unsigned seed = 1;; ++seed) {
+        RandSeries series(seed, 2);
+        if (series.r(7) == down && series.r(7) == right)
+            return seed;
+    }
+}
+
+TEST(LaserJolt, AShotKnocksThePointerDownThenRightAndSoundsAndBurnsWhereItLands)
+{
+    // One pixel right of X the pan is one more; the hand rests after the click.
+    const int X = 409, Y = 300;
+    const int HOLE_FRAME = 18;
+    const JoltCase cases[] = {
+        {"no jolt", 0, 0},
+        {"down only", 4, 0},
+        {"right only", 0, 3},
+        {"down 1 and right 5: the vertical jolt is drawn first", 1, 5},
+        {"down 5 and right 1", 5, 1},
+        {"as far as it goes", 6, 6},
+    };
+    for (const JoltCase &c : cases) {
+        unsigned seed = seed_for_jolt(c.down, c.right);
+        SparkModel model;
+        model.series = RandSeries(seed);
+        model.series.next = 2;
+        const int jx = X + c.right, jy = Y + c.down;
+
+        reset_scene();
+        current_tool = TOOL_LASER;
+        std::srand(seed);
+        BITMAP *before = copy_of(desktop_bmp);
+        Script script = hold(HOLE_FRAME + 2, {1, X, Y, 0, {}});
+        script[0].buttons = LEFT;
+        drive(run_laser, script, [&](int f) {
+            EXPECT_EQ(mouse_x, jx) << c.what << ", frame " << f;
+            EXPECT_EQ(mouse_y, jy) << c.what << ", frame " << f;
+            if (f == 0) {
+                std::vector<Voice> shot = voices_playing(laser_sound);
+                ASSERT_EQ(shot.size(), 1u) << c.what;
+                EXPECT_EQ(shot[0].pan, 250 * jx / 1024 + 3) << c.what << ": panned after the jolt";
+                // The press frame sprays ten sparks from the jolted pointer.
+                model.frame(true, false, jx, jy);
+            }
+            if (f == HOLE_FRAME) {
+                BITMAP *want = copy_of(before);
+                rotate_sprite(want, laser_hole_image, jx - HOLE_OFFSET, jy - HOLE_OFFSET,
+                              itofix(model.series.r(255)));
+                EXPECT_EQ(differences(desktop_bmp, want), "") << c.what << ": the hole at the jolted pointer";
+                destroy_bitmap(want);
+            }
+        });
+        destroy_bitmap(before);
+        finish_voices(laser_sound);
+    }
 }
 
 struct KeyCase {
