@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the frame-level and
-# end-to-end tests, then the frame-level tests again under AddressSanitizer
-# and UndefinedBehaviorSanitizer. Each test starts its own Xvfb.
+# Installs what is missing, builds, and runs every test: the frame-level
+# tests at every depth and the end-to-end tests, then the frame-level tests
+# at 32 and 8 bits a pixel again under AddressSanitizer and
+# UndefinedBehaviorSanitizer. Each test starts its own Xvfb.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/deps.sh"
@@ -12,4 +13,4 @@ ctest --output-on-failure
 cd "$here/build-asan"
 # Full stacks on allocation, so the suppressions can name the sound modules.
 ASAN_OPTIONS=fast_unwind_on_malloc=0 LSAN_OPTIONS=suppressions=$here/tests/lsan.supp \
-    ctest --output-on-failure -L frame
+    ctest --output-on-failure -L sanitized

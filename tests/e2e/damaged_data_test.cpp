@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -17,22 +15,9 @@
 #include <unistd.h>
 #include <vector>
 
-extern char **environ;
-
 namespace {
 
 const double EXIT_SECONDS = 30;
-const std::string GOOD_DATA = std::string(HAVOC_DATA_DIR) + "/havoc.dat";
-
-std::string temp_dir(const char *what)
-{
-    std::string pattern = std::string("/tmp/havoc-damaged-") + what + ".XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data()))
-        std::abort();
-    return buf.data();
-}
 
 void write_file(const std::string &path, const std::string &bytes)
 {
@@ -51,41 +36,6 @@ std::string read_file(const std::string &path)
 bool shell(const std::string &command)
 {
     return std::system(command.c_str()) == 0;
-}
-
-// How one run of havoc ended.
-struct Outcome {
-    bool finished = false; // false: still running at the deadline, killed
-    int status = 0;        // waitpid's
-    std::string errors;    // everything on stderr
-};
-
-// Runs havoc in `workdir` against the display, with a private HOME whose
-// sound goes nowhere. The shared e2e Havoc runner always copies a data file
-// in, so the missing-file case needs this one.
-Outcome run_havoc(const std::string &workdir, const std::string &display)
-{
-    std::string home = temp_dir("home");
-    EXPECT_TRUE(shell(std::string(TEST_SCRIPTS_DIR) + "/write_sound_home.sh " + home));
-    std::string errors = home + "/stderr.txt";
-    std::vector<std::string> env = {"HOME=" + home, "DISPLAY=" + display, "PATH=/usr/bin:/bin"};
-    for (const char *keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS"})
-        if (const char *v = std::getenv(keep))
-            env.push_back(std::string(keep) + "=" + v);
-    Outcome outcome;
-    pid_t pid = spawn({HAVOC_BINARY}, env, workdir, errors);
-    EXPECT_GT(pid, 0);
-    if (pid > 0) {
-        outcome.finished = wait_until([&] { return waitpid(pid, &outcome.status, WNOHANG) == pid; },
-                                      EXIT_SECONDS);
-        if (!outcome.finished) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &outcome.status, 0);
-        }
-    }
-    outcome.errors = read_file(errors);
-    shell("rm -rf " + home);
-    return outcome;
 }
 
 // The lines havoc itself wrote; the sound library may add its own chatter.
@@ -143,8 +93,9 @@ std::string garbage(size_t n)
 
 // --- The cases ---------------------------------------------------------------
 
-// How to spoil the working directory's copy of the good data file.
-using Spoil = std::function<void(const std::string &workdir)>;
+// How to make a spoilt havoc.dat from the good one, at `path`; a spoil that
+// leaves no file there means no data file at all.
+using Spoil = std::function<void(const std::string &path)>;
 
 Spoil no_data_file()
 {
@@ -153,25 +104,24 @@ Spoil no_data_file()
 
 Spoil data_file_of(std::function<std::string()> bytes)
 {
-    return [bytes](const std::string &workdir) { write_file(workdir + "/havoc.dat", bytes()); };
+    return [bytes](const std::string &path) { write_file(path, bytes()); };
 }
 
 Spoil without(const std::string &object)
 {
-    return [object](const std::string &workdir) {
-        ASSERT_TRUE(shell("cp " + GOOD_DATA + " " + workdir + "/havoc.dat"));
-        ASSERT_TRUE(shell("dat -d " + workdir + "/havoc.dat " + object + " >/dev/null"));
+    return [object](const std::string &path) {
+        ASSERT_TRUE(shell("cp " + GOOD_DATA_FILE + " " + path));
+        ASSERT_TRUE(shell("dat -d " + path + " " + object + " >/dev/null"));
     };
 }
 
 Spoil replacing(const std::string &object, std::string bytes)
 {
-    return [object, bytes](const std::string &workdir) {
-        ASSERT_TRUE(shell("cp " + GOOD_DATA + " " + workdir + "/havoc.dat"));
-        std::string staging = temp_dir("object");
+    return [object, bytes](const std::string &path) {
+        ASSERT_TRUE(shell("cp " + GOOD_DATA_FILE + " " + path));
+        std::string staging = make_temp_dir("object");
         write_file(staging + "/" + object, bytes);
-        ASSERT_TRUE(shell("cd " + staging + " && dat -a -k -t DATA -s1 " + workdir + "/havoc.dat " + object +
-                          " >/dev/null"));
+        ASSERT_TRUE(shell("cd " + staging + " && dat -a -k -t DATA -s1 " + path + " " + object + " >/dev/null"));
         shell("rm -rf " + staging);
     };
 }
@@ -193,10 +143,10 @@ std::vector<Case> cases()
         {"data file of garbage", data_file_of([] { return garbage(5000); }),
          {"havoc.dat in @ is not a havoc data file", replace}},
         {"data file cut after its first objects",
-         data_file_of([] { std::string d = read_file(GOOD_DATA); return d.substr(0, d.size() / 3); }),
+         data_file_of([] { std::string d = read_file(GOOD_DATA_FILE); return d.substr(0, d.size() / 3); }),
          {"havoc.dat has no saber.tga", replace}},
         {"data file cut inside the first picture",
-         data_file_of([] { return read_file(GOOD_DATA).substr(0, 100000); }), {"bat.tga", replace}},
+         data_file_of([] { return read_file(GOOD_DATA_FILE).substr(0, 100000); }), {"bat.tga", replace}},
         {"picture missing", without("saber.tga"), {"havoc.dat has no saber.tga", replace}},
         {"icon missing", without("icon03.tga"), {"havoc.dat has no icon03.tga", replace}},
         {"sound missing", without("mampf.wav"), {"havoc.dat has no mampf.wav", replace}},
@@ -230,23 +180,25 @@ TEST(DamagedData, EachFaultStopsHavocWithOneLineThatNamesIt)
     XServer x(640, 480, 24);
     for (const Case &c : cases()) {
         SCOPED_TRACE(c.what);
-        std::string workdir = temp_dir("cwd");
-        c.spoil(workdir);
-        Outcome run = run_havoc(workdir, x.name);
-        ASSERT_TRUE(run.finished) << "still running after " << EXIT_SECONDS << " s";
-        ASSERT_TRUE(WIFEXITED(run.status)) << "ended by signal " << WTERMSIG(run.status) << "\n" << run.errors;
-        EXPECT_EQ(WEXITSTATUS(run.status), 1) << run.errors;
-        std::vector<std::string> lines = havoc_lines(run.errors);
-        ASSERT_EQ(lines.size(), 1u) << run.errors;
+        std::string staging = make_temp_dir("spoilt");
+        std::string spoilt = staging + "/havoc.dat";
+        c.spoil(spoilt);
+        Havoc havoc(&x, true, access(spoilt.c_str(), F_OK) == 0 ? spoilt : "");
+        shell("rm -rf " + staging);
+        ASSERT_TRUE(havoc.wait_exit(EXIT_SECONDS)) << "still running after " << EXIT_SECONDS << " s";
+        std::string errors = havoc.stderr_text();
+        ASSERT_TRUE(WIFEXITED(havoc.status)) << "ended by signal " << WTERMSIG(havoc.status) << "\n" << errors;
+        EXPECT_EQ(WEXITSTATUS(havoc.status), 1) << errors;
+        std::vector<std::string> lines = havoc_lines(errors);
+        ASSERT_EQ(lines.size(), 1u) << errors;
         EXPECT_EQ(lines[0].rfind("havoc: ", 0), 0u) << lines[0];
         for (std::string expected : c.says) {
             size_t at = expected.find('@');
             if (at != std::string::npos)
-                expected.replace(at, 1, workdir);
+                expected.replace(at, 1, havoc.workdir);
             EXPECT_NE(lines[0].find(expected), std::string::npos) << "expected \"" << expected << "\" in\n"
                                                                   << lines[0];
         }
-        shell("rm -rf " + workdir);
     }
 }
 

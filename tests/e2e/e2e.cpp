@@ -29,7 +29,9 @@ extern char **environ;
 static const auto HOLD = std::chrono::milliseconds(80);
 static const double SERVER_START_SECONDS = 30;
 
-static std::string make_temp_dir(const char *what)
+const std::string GOOD_DATA_FILE = std::string(HAVOC_DATA_DIR) + "/havoc.dat";
+
+std::string make_temp_dir(const char *what)
 {
     std::string pattern = std::string("/tmp/havoc-") + what + ".XXXXXX";
     std::vector<char> buf(pattern.begin(), pattern.end());
@@ -271,9 +273,10 @@ Havoc::Havoc(XServer *x_, bool with_display, const std::string &data_file) : x(x
     stderr_path = home + "/stderr.txt";
     std::string setup = std::string(TEST_SCRIPTS_DIR) + "/write_sound_home.sh " + home;
     EXPECT_EQ(std::system(setup.c_str()), 0);
-    std::string data = data_file.empty() ? std::string(HAVOC_DATA_DIR) + "/havoc.dat" : data_file;
-    std::string copy = "cp " + data + " " + workdir + "/havoc.dat";
-    EXPECT_EQ(std::system(copy.c_str()), 0);
+    if (!data_file.empty()) {
+        std::string copy = "cp " + data_file + " " + workdir + "/havoc.dat";
+        EXPECT_EQ(std::system(copy.c_str()), 0);
+    }
     std::vector<std::string> env = {"HOME=" + home, "PATH=/usr/bin:/bin"};
     if (with_display)
         env.push_back("DISPLAY=" + x->name);

@@ -50,10 +50,14 @@ bool fullscreen_window_mapped(XServer &x);
 // (releasing them again at once).
 bool can_grab_input(XServer &x);
 
-// A run of the real binary in a fresh working directory holding only a copy
-// of havoc.dat, with a private HOME whose ALSA output goes to sound.wav.
+// The data file the build made.
+extern const std::string GOOD_DATA_FILE;
+
+// A run of the real binary in a fresh working directory, with a private
+// HOME whose ALSA output goes to sound.wav. The working directory holds only
+// a copy of `data_file`, as havoc.dat, or nothing when it is empty.
 struct Havoc {
-    explicit Havoc(XServer *x, bool with_display = true, const std::string &data_file = "");
+    explicit Havoc(XServer *x, bool with_display = true, const std::string &data_file = GOOD_DATA_FILE);
     ~Havoc();
     Havoc(const Havoc &) = delete;
     Havoc &operator=(const Havoc &) = delete;
@@ -78,6 +82,9 @@ struct Havoc {
 // `out_path` is given, stderr goes there and stdout to /dev/null. The pid.
 int spawn(const std::vector<std::string> &args, const std::vector<std::string> &env,
           const std::string &cwd, const std::string &out_path);
+
+// A new, empty folder /tmp/havoc-<what>.XXXXXX.
+std::string make_temp_dir(const char *what);
 
 // Polls `condition` every 20 ms until it holds or `seconds` pass.
 bool wait_until(const std::function<bool()> &condition, double seconds);

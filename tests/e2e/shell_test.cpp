@@ -74,7 +74,7 @@ TEST_P(AtDepth, ShowsTheDesktopUnchangedAndLeavesCleanlyOnEscape)
     EXPECT_EQ(havoc.working_dir_files(), std::vector<std::string>{"havoc.dat"});
 }
 
-INSTANTIATE_TEST_SUITE_P(Desktop, AtDepth, testing::Values(24, 16, 8));
+INSTANTIATE_TEST_SUITE_P(Desktop, AtDepth, testing::Values(24, 16, 15, 8));
 
 class OnSignal : public testing::TestWithParam<int> {};
 

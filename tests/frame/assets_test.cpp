@@ -13,11 +13,10 @@
 
 namespace {
 
-const int MASK = 0xFF00FF;
-
+// The mask: bright pink above 8 bits, palette index 0 at 8.
 bool transparent(BITMAP *bmp, int x, int y)
 {
-    return rgb_at(bmp, x, y) == MASK;
+    return getpixel(bmp, x, y) == bitmap_mask_color(bmp);
 }
 
 struct Geometry {
@@ -115,6 +114,9 @@ TEST(Assets, HotSpotsSitWhereThePointerHoldsThem)
 
 TEST(Assets, StripFramesDifferSoEveryStepShows)
 {
+    // The 8-bit palette merges near colours, so fewer pixels tell the lady's
+    // jaws apart there.
+    const int least = bitmap_color_depth(screen) == 8 ? 10 : 20;
     struct Strip {
         const char *name;
         BITMAP *image;
@@ -129,7 +131,7 @@ TEST(Assets, StripFramesDifferSoEveryStepShows)
                 for (int y = 0; y < s.image->h; ++y)
                     for (int x = 0; x < s.frame_w; ++x)
                         differ += rgb_at(s.image, a * s.frame_w + x, y) != rgb_at(s.image, b * s.frame_w + x, y);
-                EXPECT_GT(differ, 20) << s.name << " frames " << a << " and " << b;
+                EXPECT_GT(differ, least) << s.name << " frames " << a << " and " << b;
             }
 }
 
@@ -169,11 +171,11 @@ TEST(Assets, NoPictureHasNearlyMaskColouredPixels)
         int fringe = 0, masked = 0;
         for (int y = 0; y < bmp->h; ++y)
             for (int x = 0; x < bmp->w; ++x) {
-                int c = rgb_at(bmp, x, y);
-                if (c == MASK) {
+                if (transparent(bmp, x, y)) {
                     ++masked;
                     continue;
                 }
+                int c = rgb_at(bmp, x, y);
                 double dr = 255 - (c >> 16 & 255), dg = c >> 8 & 255, db = 255 - (c & 255);
                 fringe += std::sqrt(dr * dr + dg * dg + db * db) < NEAR;
             }
