@@ -199,13 +199,21 @@ std::string differences(BITMAP *got, BITMAP *want, Area area)
     return found;
 }
 
+// The test picture at the screen's depth, made once: at 8 bits every
+// makecol searches the palette.
+static BITMAP *test_picture;
+
 void reset_scene()
 {
-    for (int y = 0; y < desktop_bmp->h; ++y)
-        for (int x = 0; x < desktop_bmp->w; ++x) {
-            int rgb = test_picture_rgb(x, y);
-            putpixel(desktop_bmp, x, y, makecol((rgb >> 16) & 0xff, (rgb >> 8) & 0xff, rgb & 0xff));
-        }
+    if (!test_picture) {
+        test_picture = create_bitmap(desktop_bmp->w, desktop_bmp->h);
+        for (int y = 0; y < test_picture->h; ++y)
+            for (int x = 0; x < test_picture->w; ++x) {
+                int rgb = test_picture_rgb(x, y);
+                putpixel(test_picture, x, y, makecol((rgb >> 16) & 0xff, (rgb >> 8) & 0xff, rgb & 0xff));
+            }
+    }
+    blit(test_picture, desktop_bmp, 0, 0, 0, 0, desktop_bmp->w, desktop_bmp->h);
     clear_bitmap(back_buffer);
     clear_bitmap(screen);
     apply(Input{0, SCREEN_W / 2, SCREEN_H / 2, 0, {}});
@@ -301,6 +309,7 @@ void end_scene()
     // thread as the window closes, through a keyboard driver never installed.
     std::memset(const_cast<char *>(key), 0, KEY_MAX);
     release_assets();
+    destroy_bitmap(test_picture);
     destroy_bitmap(back_buffer);
     destroy_bitmap(desktop_bmp);
 }
