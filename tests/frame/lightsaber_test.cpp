@@ -228,8 +228,8 @@ TEST_F(Saber, AFastSweepLeavesAnUnbrokenTrail)
     // on the pointer's path is a gap, at every depth.
     for (const Sweep &s : sweeps) {
         restart();
-        const int white = makecol(255, 255, 255);
-        clear_to_color(desktop_bmp, white);
+        const int WHITE = 0xFFFFFF;
+        clear_to_color(desktop_bmp, makecol(255, 255, 255));
         run(ignited_at(s.from_x, s.from_y) + Script{held(10, s.to_x, s.to_y)});
         int dx = s.to_x - s.from_x, dy = s.to_y - s.from_y;
         int n = std::max(std::abs(dx), std::abs(dy));
@@ -237,7 +237,7 @@ TEST_F(Saber, AFastSweepLeavesAnUnbrokenTrail)
         for (int t = 0; t <= n; ++t) {
             int x = s.from_x + (int)std::lround((double)dx * t / n);
             int y = s.from_y + (int)std::lround((double)dy * t / n);
-            gaps += getpixel(desktop_bmp, x, y) == white;
+            gaps += rgb_at(desktop_bmp, x, y) == WHITE;
         }
         EXPECT_EQ(gaps, 0) << s.what;
     }
