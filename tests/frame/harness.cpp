@@ -12,11 +12,13 @@
 // A loop that is still running this long after its script ended is stuck.
 static const int RUNAWAY_FRAMES = 20000;
 
-// The scripted mouse: a driver of the library's own kind, offered to
-// install_mouse through the system driver's list of mouse drivers where the
-// X11 system driver offers its X mouse. Like the X driver it needs no
-// polling: the script hands each move to the library as the X input thread
-// does, and position_mouse moves the library's pointer by itself.
+// The scripted keyboard and mouse: drivers of the library's own kind,
+// offered to install_keyboard and install_mouse through the system driver's
+// lists of input drivers, where the X11 system driver offers its X ones. Like
+// the X drivers they need no polling: the script hands each key and each
+// move to the library as the X input thread does, and position_mouse moves
+// the library's pointer by itself.
+static const int SCRIPTED_KEYBOARD = AL_ID('S', 'C', 'R', 'P');
 static const int SCRIPTED_MOUSE = AL_ID('S', 'C', 'R', 'P');
 static const int SCRIPTED_BUTTONS = 3;
 
@@ -41,6 +43,40 @@ static _DRIVER_INFO scripted_mouse_list[] = {
 static _DRIVER_INFO *scripted_mouse_drivers()
 {
     return scripted_mouse_list;
+}
+
+static int scripted_keyboard_init()
+{
+    return 0;
+}
+
+static void scripted_keyboard_exit() {}
+
+static KEYBOARD_DRIVER scripted_keyboard = {
+    SCRIPTED_KEYBOARD, "", "", "Scripted keyboard", FALSE,
+    scripted_keyboard_init, scripted_keyboard_exit,
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+static _DRIVER_INFO scripted_keyboard_list[] = {
+    {SCRIPTED_KEYBOARD, &scripted_keyboard, TRUE},
+    {0, nullptr, 0},
+};
+
+static _DRIVER_INFO *scripted_keyboard_drivers()
+{
+    return scripted_keyboard_list;
+}
+
+void hold_keys(const std::vector<int> &keys)
+{
+    for (int k = 1; k < KEY_MAX; ++k) {
+        bool down = std::find(keys.begin(), keys.end(), k) != keys.end();
+        if (down && !key[k])
+            _handle_key_press(-1, k);
+        else if (!down && key[k])
+            _handle_key_release(k);
+    }
 }
 
 // Where the script's hand last put the pointer.
@@ -69,9 +105,7 @@ static int frames_shown;
 
 static void apply(const Input &in)
 {
-    std::memset(const_cast<char *>(key), 0, KEY_MAX);
-    for (int k : in.keys)
-        key[k] = 1;
+    hold_keys(in.keys);
     move_hand(in.x, in.y, in.buttons, false);
     tick_count.store(in.ticks);
 }
@@ -282,9 +316,11 @@ bool start_scene(bool sound_required)
     }
     desktop_bmp = create_bitmap(w, h);
     back_buffer = create_bitmap(w, h);
+    system_driver->keyboard_drivers = scripted_keyboard_drivers;
     system_driver->mouse_drivers = scripted_mouse_drivers;
-    if (install_mouse() < 0 || mouse_driver->id != SCRIPTED_MOUSE) {
-        std::fprintf(stderr, "the scripted mouse did not install: %s\n", allegro_error);
+    if (install_keyboard() != 0 || keyboard_driver->id != SCRIPTED_KEYBOARD ||
+        install_mouse() < 0 || mouse_driver->id != SCRIPTED_MOUSE) {
+        std::fprintf(stderr, "the scripted input drivers did not install: %s\n", allegro_error);
         return false;
     }
     bool sound = install_sound(DIGI_AUTODETECT, MIDI_NONE, nullptr) == 0 && digi_driver &&
@@ -305,9 +341,6 @@ bool start_scene(bool sound_required)
 
 void end_scene()
 {
-    // A key a script left down would be released by the library's X input
-    // thread as the window closes, through a keyboard driver never installed.
-    std::memset(const_cast<char *>(key), 0, KEY_MAX);
     release_assets();
     destroy_bitmap(test_picture);
     destroy_bitmap(back_buffer);

@@ -1,12 +1,12 @@
 // Frame-level driving of havoc's real loops.
 //
 // The test process starts the library with a real full-screen mode and the
-// real sound driver. Its mouse is a scripted driver, installed through the
-// library's own driver list in place of the X one, so the pointer moves as
-// the script says and the library moves it too (position_mouse). No keyboard
-// or timer is installed: key[] and tick_count are plain variables that a
-// script sets before every frame. Frames are counted at each show step
-// through frame_hook.
+// real sound driver. Its keyboard and mouse are scripted drivers, installed
+// through the library's own driver lists in place of the X ones, so keys go
+// down and the pointer moves as the script says, and the library moves the
+// pointer too (position_mouse). No timer is installed: tick_count is a plain
+// variable that a script sets before every frame. Frames are counted at each
+// show step through frame_hook.
 #pragma once
 
 #include "shell/assets.h"
@@ -47,6 +47,9 @@ int drive(const std::function<void()> &loop, const Script &script,
 
 // Puts the pointer at (x, y) with `buttons` down, through the mouse driver.
 void point_at(int x, int y, int buttons = 0);
+
+// Holds exactly these keys down, through the keyboard driver.
+void hold_keys(const std::vector<int> &keys);
 
 // A fresh scene: desktop_bmp holds the test picture, back_buffer and the
 // screen are cleared, no keys, pointer at the centre with no button, tick 0,
@@ -102,8 +105,8 @@ int palette_slot_y();
 // row is also what the chosen tool's first frame sees.
 Script palette_click(int slot);
 
-// Starts the library the way havoc does, with the scripted mouse and
-// without keyboard or timer: the desktop's size and depth, desktop_bmp and
+// Starts the library the way havoc does, with the scripted keyboard and
+// mouse and without a timer: the desktop's size and depth, desktop_bmp and
 // back_buffer, the mouse, sound and the real data file. False, having said
 // why on stderr, if any of it fails; no sound device is a failure only when
 // `sound_required`.

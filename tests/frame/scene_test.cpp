@@ -29,8 +29,7 @@ TEST(NumberKeys, LowestDigitWinsAndOnlyMainKeyboardDigitsCount)
     };
     for (const KeysCase &c : cases) {
         reset_scene();
-        for (int k : c.held)
-            key[k] = 1;
+        hold_keys(c.held);
         EXPECT_EQ(tool_from_keys(), c.tool) << "first held key " << (c.held.empty() ? 0 : c.held[0]);
     }
     reset_scene();
