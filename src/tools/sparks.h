@@ -5,8 +5,6 @@
 // that left the screen is sent out again.
 #pragma once
 
-#include <allegro.h>
-
 // Room for SPARK_ROOM sparks, of which no more than MAX_SPARKS are ever live.
 const int SPARK_ROOM = 100;
 const int MAX_SPARKS = 50;
