@@ -1,0 +1,87 @@
+// The game as a player gets it from the .deb: the package unpacked into a
+// private root (never installed on this machine) and its launcher started
+// from a folder that has nothing to do with havoc.
+#include "e2e.h"
+
+#include <gtest/gtest.h>
+
+#include <X11/keysym.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace {
+
+const int W = 800, H = 600;
+const double START_SECONDS = 30, EXIT_SECONDS = 20;
+
+std::string temp_dir(const char *what)
+{
+    std::string pattern = std::string("/tmp/havoc-") + what + ".XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data()))
+        std::abort();
+    return buf.data();
+}
+
+std::string read_text(const std::string &path)
+{
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+TEST(InstalledPackage, LauncherStartedElsewhereShowsThePaletteAndEscapeQuitsWithZero)
+{
+    const std::string root = temp_dir("root"), home = temp_dir("home"), elsewhere = temp_dir("elsewhere");
+    ASSERT_EQ(std::system(("dpkg-deb -x " + std::string(HAVOC_PACKAGE) + " " + root).c_str()), 0);
+    ASSERT_EQ(std::system((std::string(TEST_SCRIPTS_DIR) + "/write_sound_home.sh " + home).c_str()), 0);
+    XServer x(W, H, 24);
+    Picture desktop = set_root_picture(x);
+
+    const std::string log = home + "/stderr.txt";
+    int pid = spawn({root + "/usr/games/havoc"}, {"HOME=" + home, "DISPLAY=" + x.name, "PATH=/usr/bin:/bin"},
+                    elsewhere, log);
+    int status = 0;
+    auto running = [&] { return waitpid(pid, &status, WNOHANG) == 0; };
+
+    // The palette fades in over the strip while the desktop above it stays
+    // as it was (a blank full-screen window would change both).
+    Rect strip = palette_strip(W, H);
+    auto palette_shown = [&] {
+        Picture now = screenshot(x);
+        int strip_changed = 0, above_changed = 0;
+        for (int y = 0; y < strip.y + strip.h; ++y)
+            for (int px = 0; px < W; ++px) {
+                bool changed = now.at(px, y) != desktop.at(px, y);
+                if (y < strip.y)
+                    above_changed += changed;
+                else if (strip.contains(px, y))
+                    strip_changed += changed;
+            }
+        return above_changed == 0 && strip_changed > strip.w * strip.h / 2;
+    };
+    EXPECT_TRUE(wait_until([&] { return palette_shown() || !running(); }, START_SECONDS));
+    ASSERT_TRUE(running()) << read_text(log);
+    EXPECT_TRUE(palette_shown());
+
+    // Escape on the palette quits once its fade-in is over; keep pressing.
+    EXPECT_TRUE(wait_until([&] {
+        tap_key(x, XK_Escape);
+        return !running();
+    }, EXIT_SECONDS));
+    if (running()) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << read_text(log);
+    EXPECT_EQ(std::system(("rmdir " + elsewhere).c_str()), 0) << "havoc left files in its working directory";
+    std::system(("rm -rf " + root + " " + home + " " + elsewhere).c_str());
+}
+
+}  // namespace
