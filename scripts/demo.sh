@@ -64,6 +64,7 @@ record() {
 }
 record &
 recorder_pid=$!
+sleep 0.5                  # the untouched desktop, for the GIF's first frames
 
 (cd "$here/build/data" && HOME=$work/home exec "$here/build/havoc" 2>/dev/null) &
 havoc_pid=$!
@@ -91,12 +92,20 @@ shot() {
 }
 slot_x() { echo $(((W - ICONS * ICON) / 2 + $1 * ICON + ICON / 2)); }
 slot_y=$(((H - ICON) / 2 - ICON + ICON / 2))
-pixel() { $convert "$1" -alpha off -format "%[pixel:p{$2,$3}]" info:; }
+strip="$((ICONS * ICON + 2 * CAP))x$ICON+$(((W - ICONS * ICON) / 2 - CAP))+$(((H - ICON) / 2 - ICON))"
 
-# The palette is up once its end icon no longer shows the desktop.
-palette_shown() {
-    xwd -root -silent | $convert xwd:- "$work/now.png"
-    [ "$(pixel "$work/now.png" "$(slot_x 4)" $slot_y)" != "$(pixel "$work/desktop.png" "$(slot_x 4)" $slot_y)" ]
+# A checksum of the palette strip's pixels in a picture file (xwd:- reads stdin).
+strip_sum() { $convert "$1" -crop "$strip" +repage -strip -depth 8 ppm:- | md5sum; }
+desktop_strip=$(strip_sum "$work/desktop.png")
+# The palette has faded in once its strip differs from the desktop and has
+# stopped changing between two looks.
+last_strip=
+palette_faded_in() {
+    local now
+    now=$(xwd -root -silent | strip_sum xwd:-)
+    [ "$now" != "$desktop_strip" ] && [ "$now" = "$last_strip" ] && return 0
+    last_strip=$now
+    return 1
 }
 wait_for() {
     local tries=300
@@ -108,9 +117,7 @@ wait_for() {
 }
 
 mkdir -p "$out"
-sleep 0.5                  # the untouched desktop, for the GIF's first frames
-wait_for palette_shown
-sleep 1.2                  # the fade-in's second
+wait_for palette_faded_in
 shot palette
 
 # The bat: three swings, and a fourth caught on its way to the glass.
@@ -154,14 +161,20 @@ release
 key 4
 sleep 2
 click 320 240
-sleep 2.5
+sleep 1.2                  # on her way to the pointer
 shot lady
 
+# Back to the palette, and out: Escape there quits once the palette has
+# faded in, so keep pressing. The desktop underneath was never touched.
 key Escape
-sleep 1.5
-key Escape
+tries=100
+while kill -0 "$havoc_pid" 2>/dev/null; do
+    ((--tries)) || { echo "demo: havoc did not quit" >&2; exit 1; }
+    key Escape
+done
 wait "$havoc_pid"
 havoc_pid=
+sleep 0.5                  # the desktop as it was, for the GIF's last frames
 kill "$recorder_pid"
 wait "$recorder_pid" 2>/dev/null || true
 recorder_pid=
