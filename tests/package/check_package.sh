@@ -15,7 +15,8 @@ dpkg-deb -x "$deb" "$root"
 share=$root/usr/share
 desktop=$share/applications/org.example.havoc.desktop
 desktop-file-validate "$desktop"
-appstreamcli validate --no-net "$share"/metainfo/org.example.havoc.metainfo.xml
+# The metainfo, and that the menu entry it names is in the package.
+appstreamcli validate-tree --no-net "$root"
 
 page=$share/man/man6/havoc.6.gz
 warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
