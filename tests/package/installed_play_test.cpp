@@ -7,6 +7,7 @@
 
 #include <X11/keysym.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -17,16 +18,6 @@ namespace {
 const int W = 800, H = 600;
 const double START_SECONDS = 30, EXIT_SECONDS = 20;
 
-std::string temp_dir(const char *what)
-{
-    std::string pattern = std::string("/tmp/havoc-") + what + ".XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data()))
-        std::abort();
-    return buf.data();
-}
-
 std::string read_text(const std::string &path)
 {
     std::ifstream in(path);
@@ -35,19 +26,38 @@ std::string read_text(const std::string &path)
     return s.str();
 }
 
+// The unpacked package, a private HOME and the unrelated working folder,
+// all removed at the end, with havoc itself if it is still running.
+struct Scratch {
+    std::string root = make_temp_dir("root"), home = make_temp_dir("home"), elsewhere = make_temp_dir("elsewhere");
+    int pid = -1;
+    ~Scratch()
+    {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        std::system(("rm -rf " + root + " " + home + " " + elsewhere).c_str());
+    }
+};
+
 TEST(InstalledPackage, LauncherStartedElsewhereShowsThePaletteAndEscapeQuitsWithZero)
 {
-    const std::string root = temp_dir("root"), home = temp_dir("home"), elsewhere = temp_dir("elsewhere");
-    ASSERT_EQ(std::system(("dpkg-deb -x " + std::string(HAVOC_PACKAGE) + " " + root).c_str()), 0);
-    ASSERT_EQ(std::system((std::string(TEST_SCRIPTS_DIR) + "/write_sound_home.sh " + home).c_str()), 0);
+    Scratch s;
+    ASSERT_EQ(std::system(("dpkg-deb -x " + std::string(HAVOC_PACKAGE) + " " + s.root).c_str()), 0);
+    ASSERT_EQ(std::system((std::string(TEST_SCRIPTS_DIR) + "/write_sound_home.sh " + s.home).c_str()), 0);
     XServer x(W, H, 24);
     Picture desktop = set_root_picture(x);
 
-    const std::string log = home + "/stderr.txt";
-    int pid = spawn({root + "/usr/games/havoc"}, {"HOME=" + home, "DISPLAY=" + x.name, "PATH=/usr/bin:/bin"},
-                    elsewhere, log);
+    const std::string log = s.home + "/stderr.txt";
+    s.pid = spawn({s.root + "/usr/games/havoc"}, {"HOME=" + s.home, "DISPLAY=" + x.name, "PATH=/usr/bin:/bin"},
+                  s.elsewhere, log);
     int status = 0;
-    auto running = [&] { return waitpid(pid, &status, WNOHANG) == 0; };
+    auto running = [&] {
+        if (s.pid > 0 && waitpid(s.pid, &status, WNOHANG) == s.pid)
+            s.pid = -1;
+        return s.pid > 0;
+    };
 
     // The palette fades in over the strip while the desktop above it stays
     // as it was (a blank full-screen window would change both).
@@ -70,18 +80,13 @@ TEST(InstalledPackage, LauncherStartedElsewhereShowsThePaletteAndEscapeQuitsWith
     EXPECT_TRUE(palette_shown());
 
     // Escape on the palette quits once its fade-in is over; keep pressing.
-    EXPECT_TRUE(wait_until([&] {
+    ASSERT_TRUE(wait_until([&] {
         tap_key(x, XK_Escape);
         return !running();
     }, EXIT_SECONDS));
-    if (running()) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-    }
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << read_text(log);
-    EXPECT_EQ(std::system(("rmdir " + elsewhere).c_str()), 0) << "havoc left files in its working directory";
-    std::system(("rm -rf " + root + " " + home + " " + elsewhere).c_str());
+    EXPECT_EQ(std::system(("rmdir " + s.elsewhere).c_str()), 0) << "havoc left files in its working directory";
 }
 
 }  // namespace
