@@ -13,7 +13,7 @@ lintian --display-info --fail-on error,warning "$deb" 2> >(grep -v 'root privile
 
 dpkg-deb -x "$deb" "$root"
 share=$root/usr/share
-desktop=$share/applications/org.example.havoc.desktop
+desktop=$(echo "$share"/applications/*.desktop)
 desktop-file-validate "$desktop"
 # The metainfo, and that the menu entry it names is in the package.
 appstreamcli validate-tree --no-net "$root"
