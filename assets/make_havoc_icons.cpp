@@ -27,7 +27,7 @@ const float SCREEN_CX = 128, SCREEN_CY = 128, SCREEN_HALF_W = 118, SCREEN_HALF_H
 const float BEZEL = 12, SCREEN_CORNER = 22;
 const float IMPACT_X = 158, IMPACT_Y = 100;
 const float BAT_GRIP_X = 34, BAT_GRIP_Y = 226, BAT_SCALE = 1.45f;
-const int CRACK_RAYS = 10;
+const int CRACK_RAYS = 10, CRACK_BENDS = 3;
 const float CRACK_RING_CHANCE = 0.5f;
 const uint32_t CRACK_SEED = 9117;
 
@@ -41,33 +41,35 @@ std::vector<Crack> crack_lines()
 {
     Random rng{CRACK_SEED};
     std::vector<Crack> lines;
-    const int bends = 3;
-    std::vector<Point> knees[bends + 1];
+    std::vector<Point> first_bends;
     for (int i = 0; i < CRACK_RAYS; ++i) {
         float angle = (i + next_range(rng, -0.25f, 0.25f)) * 2 * PI / CRACK_RAYS;
         float length = next_range(rng, 70, 130);
         Point from = {IMPACT_X, IMPACT_Y};
-        for (int j = 1; j <= bends; ++j) {
-            float r = length * j / bends, a = angle + next_range(rng, -0.15f, 0.15f);
+        for (int j = 1; j <= CRACK_BENDS; ++j) {
+            float r = length * j / CRACK_BENDS, a = angle + next_range(rng, -0.15f, 0.15f);
             Point to = {IMPACT_X + std::cos(a) * r, IMPACT_Y + std::sin(a) * r};
             lines.push_back({from, to});
-            knees[j].push_back(to);
+            if (j == 1)
+                first_bends.push_back(to);
             from = to;
         }
     }
     for (int i = 0; i < CRACK_RAYS; ++i)
         if (next_unit(rng) < CRACK_RING_CHANCE)
-            lines.push_back({knees[1][i], knees[1][(i + 1) % CRACK_RAYS]});
+            lines.push_back({first_bends[i], first_bends[(i + 1) % CRACK_RAYS]});
     return lines;
 }
 
-Shape crack_shape(const std::vector<Crack> &lines, float k, float width, float dx)
+// The crack lines scaled by k to pixels, `width` wide, moved down and right
+// by `shift` pixels.
+Shape crack_shape(const std::vector<Crack> &lines, float k, float width, float shift)
 {
     return [=](float x, float y) {
         float best = 1e9f;
         for (const Crack &c : lines)
-            best = std::min(best, capsule(c.a.x * k + dx, c.a.y * k + dx, c.b.x * k + dx, c.b.y * k + dx,
-                                          width / 2)(x, y));
+            best = std::min(best, capsule(c.a.x * k + shift, c.a.y * k + shift, c.b.x * k + shift,
+                                          c.b.y * k + shift, width / 2)(x, y));
         return best;
     };
 }
