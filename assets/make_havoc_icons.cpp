@@ -18,7 +18,7 @@
 
 namespace {
 
-const float PI = 3.14159265f;
+const float FULL_TURN = 6.28318531f;   // radians
 
 // The icon is designed on a square of DESIGN units and drawn at each size
 // with the units scaled to pixels, so every size is sharp, not resampled.
@@ -43,7 +43,7 @@ std::vector<Crack> crack_lines()
     std::vector<Crack> lines;
     std::vector<Point> first_bends;
     for (int i = 0; i < CRACK_RAYS; ++i) {
-        float angle = (i + next_range(rng, -0.25f, 0.25f)) * 2 * PI / CRACK_RAYS;
+        float angle = (i + next_range(rng, -0.25f, 0.25f)) * FULL_TURN / CRACK_RAYS;
         float length = next_range(rng, 70, 130);
         Point from = {IMPACT_X, IMPACT_Y};
         for (int j = 1; j <= CRACK_BENDS; ++j) {
