@@ -3,6 +3,7 @@
 // each as a PNG with a real alpha channel through the library's PNG addon.
 //   make_havoc_icons OUTPUT_DIR SIZE...   writes OUTPUT_DIR/havoc-SIZE.png
 #include "figures.h"
+#include "kit.h"
 #include "paint.h"
 
 #include <allegro.h>
@@ -18,7 +19,7 @@
 
 namespace {
 
-const float FULL_TURN = 6.28318531f;   // radians
+const float FULL_TURN = 2 * PI_F;   // radians
 
 // The icon is designed on a square of DESIGN units and drawn at each size
 // with the units scaled to pixels, so every size is sharp, not resampled.
