@@ -31,7 +31,7 @@ static void start_up()
         fatal("cannot read the desktop's resolution");
     int depth = desktop_color_depth();
     set_color_depth(depth);
-    if (set_gfx_mode(GFX_AUTODETECT_FULLSCREEN, w, h, 0, 0) != 0)
+    if (set_gfx_mode(full_screen_driver(), w, h, 0, 0) != 0)
         fatal("cannot switch to a %dx%d full-screen mode at %d bits: %s", w, h, depth, allegro_error);
 
     desktop_bmp = screen_sized_bitmap("desktop picture", w, h);

@@ -1,13 +1,16 @@
-// The desktop photograph. This is the only file that talks to the X server;
-// everything else talks only to the game library.
+// The desktop photograph. This file and its Wayland half are the only ones
+// that talk to the desktop's platform; everything else talks only to the
+// game library.
 #include "shell/snapshot.h"
 
 #include "shell/fatal.h"
 #include "shell/scene.h"
+#include "shell/snapshot_wayland.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -19,6 +22,9 @@ static std::vector<uint32_t> kept_rgb;
 static std::vector<uint8_t> kept_index;
 static PALETTE kept_palette;
 static bool kept_is_indexed;
+// Taken through the desktop portal, in the outputs' own pixels: more than
+// the X root has on a scaled output.
+static bool kept_from_portal;
 
 static const int COLORMAP_SIZE = 256;
 
@@ -87,6 +93,13 @@ void capture_desktop()
     kept_h = root_attributes.height;
     XImage *image = XGetImage(display, root, 0, 0, kept_w, kept_h, AllPlanes, ZPixmap);
     XSync(display, False);
+    // A rootless XWayland hands out no picture: the compositor has it.
+    if ((!image || x_error) && wayland_session()) {
+        XCloseDisplay(display);
+        take_portal_screenshot(&kept_w, &kept_h, &kept_rgb);
+        kept_from_portal = true;
+        return;
+    }
     if (!image || x_error) {
         char reason[128] = "no picture came back";
         if (x_error)
@@ -103,13 +116,26 @@ void capture_desktop()
     XCloseDisplay(display);
 }
 
+// The portal's picture scaled down to the screen's size, at 32 bits.
+static BITMAP *fitted_to_screen(BITMAP *picture)
+{
+    BITMAP *fitted = create_bitmap_ex(32, desktop_bmp->w, desktop_bmp->h);
+    if (!fitted)
+        fatal("not enough memory for the desktop's picture (%dx%d)", desktop_bmp->w, desktop_bmp->h);
+    stretch_blit(picture, fitted, 0, 0, picture->w, picture->h, 0, 0, fitted->w, fitted->h);
+    destroy_bitmap(picture);
+    return fitted;
+}
+
 // An 8-bit screen takes the desktop's own colour indices and colormap, so
 // it looks exactly as before; every other screen gets the colours converted
-// by the library's blit from a 32-bit copy.
+// by the library's blit from a 32-bit copy. The X root's picture is taken
+// from its top-left corner; the portal's is fitted whole to the screen.
 void finish_desktop_capture()
 {
-    int w = kept_w < desktop_bmp->w ? kept_w : desktop_bmp->w;
-    int h = kept_h < desktop_bmp->h ? kept_h : desktop_bmp->h;
+    bool fit = kept_from_portal && (kept_w != desktop_bmp->w || kept_h != desktop_bmp->h);
+    int w = fit ? kept_w : std::min(kept_w, desktop_bmp->w);
+    int h = fit ? kept_h : std::min(kept_h, desktop_bmp->h);
     clear_bitmap(desktop_bmp);
     if (kept_is_indexed && bitmap_color_depth(desktop_bmp) == 8) {
         set_palette(kept_palette);
@@ -132,10 +158,20 @@ void finish_desktop_capture()
                 row[x] = (uint32_t)makecol32(rgb >> 16 & 0xff, rgb >> 8 & 0xff, rgb & 0xff);
             }
         }
-        blit(full_color, desktop_bmp, 0, 0, 0, 0, w, h);
+        if (fit)
+            full_color = fitted_to_screen(full_color);
+        blit(full_color, desktop_bmp, 0, 0, 0, 0, full_color->w, full_color->h);
         destroy_bitmap(full_color);
     }
     blit(desktop_bmp, screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
     std::vector<uint32_t>().swap(kept_rgb);
     std::vector<uint8_t>().swap(kept_index);
+}
+
+int full_screen_driver()
+{
+    if (!kept_from_portal)
+        return GFX_AUTODETECT_FULLSCREEN;
+    ask_compositor_for_full_screen();
+    return GFX_XWINDOWS;
 }

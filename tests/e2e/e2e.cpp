@@ -8,6 +8,7 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -113,6 +114,15 @@ XServer::XServer(int w_, int h_, int depth_) : w(w_), h(h_), depth(depth_)
     name = ":" + std::to_string(std::atoi(buf));
     wait_until([&] { return (display = XOpenDisplay(name.c_str())) != nullptr; }, SERVER_START_SECONDS);
     EXPECT_NE(display, nullptr) << "cannot connect to " << name;
+}
+
+XServer::XServer(const std::string &display_name) : name(display_name)
+{
+    display = XOpenDisplay(name.c_str());
+    EXPECT_NE(display, nullptr) << "cannot connect to " << name;
+    w = display ? DisplayWidth(display, DefaultScreen(display)) : 0;
+    h = display ? DisplayHeight(display, DefaultScreen(display)) : 0;
+    depth = display ? DefaultDepth(display, DefaultScreen(display)) : 0;
 }
 
 XServer::~XServer()
@@ -349,6 +359,21 @@ int slot_y(int screen_h)
 Rect palette_strip(int screen_w, int screen_h)
 {
     return {(screen_w - ICONS * ICON) / 2 - CAP, (screen_h - ICON) / 2 - ICON, ICONS * ICON + 2 * CAP, ICON};
+}
+
+Rect around(int x, int y, int r)
+{
+    return {x - r, y - r, 2 * r + 1, 2 * r + 1};
+}
+
+int differing(const Picture &a, const Picture &b, Rect area, Rect except)
+{
+    int n = 0;
+    for (int y = std::max(0, area.y); y < std::min(a.h, area.y + area.h); ++y)
+        for (int x = std::max(0, area.x); x < std::min(a.w, area.x + area.w); ++x)
+            if (!except.contains(x, y) && a.at(x, y) != b.at(x, y))
+                ++n;
+    return n;
 }
 
 Sound read_sound(const std::string &path)

@@ -20,6 +20,8 @@ struct Picture {
 // A private X server for one test, with a connection of the test's own.
 struct XServer {
     XServer(int w, int h, int depth);
+    // One that is already running, a compositor's XWayland say: connects only.
+    explicit XServer(const std::string &display_name);
     ~XServer();
     XServer(const XServer &) = delete;
     XServer &operator=(const XServer &) = delete;
@@ -98,6 +100,11 @@ struct Rect {
     bool contains(int px, int py) const { return px >= x && px < x + w && py >= y && py < y + h; }
 };
 Rect palette_strip(int screen_w, int screen_h);
+// The square of side 2r + 1 centred on (x, y).
+Rect around(int x, int y, int r);
+// Pixels of `area` that differ between two pictures of one size, leaving
+// out `except`.
+int differing(const Picture &a, const Picture &b, Rect area, Rect except = {0, 0, 0, 0});
 
 // Stereo 16-bit samples of a captured WAV file.
 struct Sound {

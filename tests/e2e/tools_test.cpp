@@ -56,17 +56,6 @@ Picture expected_palette(const Picture &desktop)
     return p;
 }
 
-// Pixels of `area` that differ between two pictures, leaving out `except`.
-int differing(const Picture &a, const Picture &b, Rect area, Rect except = {0, 0, 0, 0})
-{
-    int n = 0;
-    for (int y = std::max(0, area.y); y < std::min(H, area.y + area.h); ++y)
-        for (int x = std::max(0, area.x); x < std::min(W, area.x + area.w); ++x)
-            if (!except.contains(x, y) && a.at(x, y) != b.at(x, y))
-                ++n;
-    return n;
-}
-
 // Where the palette draws the library's pointer, with room to spare.
 Rect pointer_box(XServer &x)
 {
@@ -131,11 +120,6 @@ Stereo loudness(const Havoc &havoc, double from, double to)
 }
 
 const double AUDIBLE = 300;  // RMS of a 16-bit channel that clearly holds sound
-
-Rect around(int x, int y, int r)
-{
-    return {x - r, y - r, 2 * r + 1, 2 * r + 1};
-}
 
 // Moves the pointer in a straight line with the button held, one step per
 // frame's worth of time.

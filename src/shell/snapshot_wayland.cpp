@@ -1,0 +1,140 @@
+// The desktop's platform in a Wayland session: the picture through the
+// desktop portal's Screenshot interface, and the screen as a full-screen
+// window managed by the compositor.
+#include "shell/snapshot_wayland.h"
+
+#include "shell/fatal.h"
+
+#include <allegro.h>
+#include <xalleg.h>
+#include <X11/Xatom.h>
+
+#include <gio/gio.h>
+#include <libportal/portal.h>
+#include <png.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+// Long enough for a person to answer the desktop's permission question.
+static const unsigned PORTAL_PATIENCE_SECONDS = 60;
+
+bool wayland_session()
+{
+    const char *display = std::getenv("WAYLAND_DISPLAY");
+    return display && *display;
+}
+
+struct ScreenshotRequest {
+    bool answered = false;
+    bool timed_out = false;
+    char *uri = nullptr;
+    GError *error = nullptr;
+};
+
+static void screenshot_taken(GObject *portal, GAsyncResult *result, gpointer data)
+{
+    auto *request = static_cast<ScreenshotRequest *>(data);
+    request->uri = xdp_portal_take_screenshot_finish(XDP_PORTAL(portal), result, &request->error);
+    request->answered = true;
+}
+
+static gboolean give_up(gpointer data)
+{
+    auto *request = static_cast<ScreenshotRequest *>(data);
+    request->timed_out = true;
+    return G_SOURCE_REMOVE;
+}
+
+// The portal's answer as a file name, or a message for a person.
+static std::string ask_portal(std::string *failure)
+{
+    GError *error = nullptr;
+    // libportal assumes a session bus; without one it would crash.
+    GDBusConnection *bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    if (!bus) {
+        *failure = std::string("there is no session bus to reach the desktop portal (") + error->message + ")";
+        g_error_free(error);
+        return "";
+    }
+    XdpPortal *portal = xdp_portal_new();
+    GCancellable *cancellable = g_cancellable_new();
+    ScreenshotRequest request;
+    xdp_portal_take_screenshot(portal, nullptr, XDP_SCREENSHOT_FLAG_NONE, cancellable, screenshot_taken, &request);
+    guint timer = g_timeout_add_seconds(PORTAL_PATIENCE_SECONDS, give_up, &request);
+    while (!request.answered) {
+        g_main_context_iteration(nullptr, TRUE);
+        if (request.timed_out && !g_cancellable_is_cancelled(cancellable))
+            g_cancellable_cancel(cancellable);
+    }
+    if (!request.timed_out)
+        g_source_remove(timer);
+
+    std::string file;
+    if (request.uri) {
+        char *path = g_filename_from_uri(request.uri, nullptr, nullptr);
+        if (path)
+            file = path;
+        else
+            *failure = std::string("the desktop portal's picture is not a local file (") + request.uri + ")";
+        g_free(path);
+        g_free(request.uri);
+    } else if (request.timed_out) {
+        *failure = "the desktop portal gave no picture within " + std::to_string(PORTAL_PATIENCE_SECONDS) + " s";
+    } else if (request.error->domain == G_DBUS_ERROR) {
+        *failure = std::string("no desktop portal takes screenshots here (") + request.error->message +
+                   "): install xdg-desktop-portal and the portal of your desktop";
+    } else if (g_error_matches(request.error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
+        *failure = "the desktop refused to hand over its picture: allow havoc to take screenshots";
+    } else {
+        *failure = std::string("the desktop portal could not photograph the desktop (") + request.error->message + ")";
+    }
+    if (request.error)
+        g_error_free(request.error);
+    g_object_unref(cancellable);
+    g_object_unref(portal);
+    g_object_unref(bus);
+    return file;
+}
+
+void take_portal_screenshot(int *w, int *h, std::vector<uint32_t> *rgb)
+{
+    std::string failure;
+    std::string file = ask_portal(&failure);
+    if (file.empty())
+        fatal("cannot photograph the Wayland desktop: %s", failure.c_str());
+
+    png_image png = {};
+    png.version = PNG_IMAGE_VERSION;
+    std::vector<png_byte> pixels;
+    if (png_image_begin_read_from_file(&png, file.c_str())) {
+        png.format = PNG_FORMAT_RGB;
+        pixels.resize(PNG_IMAGE_SIZE(png));
+        if (!png_image_finish_read(&png, nullptr, pixels.data(), 0, nullptr))
+            pixels.clear();
+    }
+    // The picture is ours alone: nothing of it stays on disk, read or not.
+    std::remove(file.c_str());
+    if (pixels.empty())
+        fatal("cannot read the desktop portal's picture %s: %s", file.c_str(), png.message);
+
+    *w = (int)png.width;
+    *h = (int)png.height;
+    rgb->resize((size_t)*w * *h);
+    for (size_t i = 0; i < rgb->size(); ++i)
+        (*rgb)[i] = (uint32_t)(pixels[3 * i] << 16 | pixels[3 * i + 1] << 8 | pixels[3 * i + 2]);
+}
+
+void ask_compositor_for_full_screen()
+{
+    // A window that asks for full screen before it is first mapped is shown
+    // full screen and focused at once; the library's own full-screen window
+    // is override-redirect, which a compositor never gives the keyboard to.
+    XLOCK();
+    Atom state = XInternAtom(_xwin.display, "_NET_WM_STATE", False);
+    Atom full_screen = XInternAtom(_xwin.display, "_NET_WM_STATE_FULLSCREEN", False);
+    XChangeProperty(_xwin.display, _xwin.wm_window, state, XA_ATOM, 32, PropModeReplace,
+                    (unsigned char *)&full_screen, 1);
+    XUNLOCK();
+}

@@ -1,0 +1,290 @@
+// The real binary on a Wayland desktop: headless sway with XWayland and the
+// desktop portal, a native terminal window holding the keyboard before
+// launch (with_sway.sh sets all that up). The picture must come from the
+// portal, keys typed through the compositor must reach havoc, and nothing may
+// be left on disk or grabbed.
+//   wayland_tests HAVOC_BINARY HAVOC_DAT, inside tests/wayland/with_sway.sh
+#include "../e2e/e2e.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string havoc_binary, data_file;
+const double START_SECONDS = 30, STEP_SECONDS = 10, EXIT_SECONDS = 5;
+const int AT_X = 1400, AT_Y = 800;  // where the bat lands, well away from the palette
+const int CRACK_PIXELS = 200;        // changed pixels that make a crack near the click
+
+bool shell_succeeds(const std::string &command)
+{
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Whether some window of the compositor's tree matches a jq condition.
+bool compositor_has(const std::string &condition)
+{
+    return shell_succeeds("swaymsg -t get_tree | jq -e '.. | objects | select(" + condition + ")'");
+}
+
+bool terminal_has_keyboard() { return compositor_has(R"(.app_id == "foot" and .focused)"); }
+bool havoc_full_screen_with_keyboard()
+{
+    return compositor_has(R"(.shell == "xwayland" and .fullscreen_mode == 1 and .focused)");
+}
+bool any_x_window() { return compositor_has(R"(.shell == "xwayland")"); }
+
+// A key pressed and held through the compositor, as a keyboard would. Every
+// wtype is a new virtual keyboard whose keymap reaches XWayland a moment
+// after it appears; a key pressed before that is lost, hence the pause.
+void type_key(const char *key)
+{
+    std::string k = key;
+    ASSERT_TRUE(shell_succeeds("wtype -s 500 -P " + k + " -s 100 -p " + k));
+}
+
+// The compositor's own picture of the screen.
+Picture compositor_capture()
+{
+    Picture p;
+    FILE *grim = popen("grim -t ppm -", "r");
+    int max = 0;
+    if (!grim || std::fscanf(grim, "P6 %d %d %d", &p.w, &p.h, &max) != 3 || std::fgetc(grim) == EOF) {
+        ADD_FAILURE() << "grim gave no picture";
+        if (grim)
+            pclose(grim);
+        return p;
+    }
+    std::vector<unsigned char> bytes((size_t)p.w * p.h * 3);
+    EXPECT_EQ(std::fread(bytes.data(), 1, bytes.size(), grim), bytes.size());
+    pclose(grim);
+    for (size_t i = 0; i < bytes.size(); i += 3)
+        p.rgb.push_back(bytes[i] << 16 | bytes[i + 1] << 8 | bytes[i + 2]);
+    return p;
+}
+
+// Every file under HOME, and every file of ours directly in /tmp, where a
+// portal may put its picture.
+std::set<std::string> files_left()
+{
+    std::set<std::string> files;
+    std::error_code error;
+    for (fs::recursive_directory_iterator i(std::getenv("HOME"), error), end; !error && i != end;
+         i.increment(error))
+        files.insert(i->path());
+    for (fs::directory_iterator i("/tmp", error), end; !error && i != end; i.increment(error)) {
+        struct stat st;
+        if (lstat(i->path().c_str(), &st) == 0 && st.st_uid == getuid() && S_ISREG(st.st_mode))
+            files.insert(i->path());
+    }
+    return files;
+}
+
+// A run of havoc from a scratch folder outside HOME holding havoc.dat, with
+// this session's environment, `extra_env` added and `wrapper` in front.
+struct Launch {
+    explicit Launch(const std::vector<std::string> &extra_env = {}, const std::vector<std::string> &wrapper = {})
+    {
+        char dir[] = "/tmp/havoc-wayland-run.XXXXXX";
+        EXPECT_NE(mkdtemp(dir), nullptr);
+        scratch = dir;
+        fs::copy_file(data_file, scratch + "/havoc.dat");
+        std::vector<std::string> env = extra_env;
+        for (char **e = environ; *e; ++e)
+            if (std::none_of(extra_env.begin(), extra_env.end(), [&](const std::string &x) {
+                    return x.compare(0, x.find('=') + 1, *e, 0, x.find('=') + 1) == 0;
+                }))
+                env.push_back(*e);
+        std::vector<std::string> args = wrapper;
+        args.push_back(havoc_binary);
+        started = std::chrono::steady_clock::now();
+        pid = spawn(args, env, scratch, scratch + "/stderr.txt");
+    }
+    ~Launch()
+    {
+        if (running()) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+        }
+        fs::remove_all(scratch);
+    }
+
+    bool running()
+    {
+        if (!exited && waitpid(pid, &status, WNOHANG) == pid)
+            exited = true;
+        return !exited;
+    }
+    bool wait_exit(double seconds) { return wait_until([&] { return !running(); }, seconds); }
+    double milliseconds() const
+    {
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+    }
+    std::string stderr_text() const
+    {
+        std::ifstream in(scratch + "/stderr.txt");
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    std::string scratch;
+    int pid = -1, status = 0;
+    bool exited = false;
+    std::chrono::steady_clock::time_point started;
+};
+
+// A session on the desktop as the user left it.
+struct Desktop {
+    XServer x{std::getenv("DISPLAY")};  // XWayland, whose XTEST moves the pointer
+    Picture picture = compositor_capture();
+    Rect strip = palette_strip(picture.w, picture.h);
+
+    Rect pointer_box()
+    {
+        int px, py;
+        pointer_position(x, &px, &py);
+        return {px - 2, py - 2, 24, 32};
+    }
+
+    // Pixels outside the palette strip and the pointer that differ from the
+    // desktop as it was.
+    int changed_outside_palette(const Picture &now)
+    {
+        Rect pointer = pointer_box();
+        return differing(now, picture, {0, 0, strip.x, picture.h}, pointer) +
+               differing(now, picture, {strip.x + strip.w, 0, picture.w, picture.h}, pointer) +
+               differing(now, picture, {strip.x, 0, strip.w, strip.y}, pointer) +
+               differing(now, picture, {strip.x, strip.y + strip.h, strip.w, picture.h}, pointer);
+    }
+
+    // The palette over the picture, faded in: two captures in a row agree on
+    // the strip, and it is mostly not the desktop.
+    bool palette_settles()
+    {
+        Picture last;
+        return wait_until([&] {
+            Picture now = compositor_capture();
+            bool settled = !last.rgb.empty() && differing(now, last, strip) == 0 &&
+                           differing(now, picture, strip, pointer_box()) > strip.w * strip.h / 2;
+            last = now;
+            return settled;
+        }, STEP_SECONDS);
+    }
+};
+
+TEST(WaylandDesktop, PortalPictureFullScreenKeysThroughTheCompositorAndNothingLeftBehind)
+{
+    ASSERT_TRUE(terminal_has_keyboard()) << "the native window should have the keyboard before launch";
+    Desktop desktop;
+    std::set<std::string> files_before = files_left();
+
+    Launch havoc;
+    ASSERT_TRUE(wait_until(havoc_full_screen_with_keyboard, START_SECONDS)) << havoc.stderr_text();
+    RecordProperty("launch_to_full_screen_ms", (int)havoc.milliseconds());
+    int changed = -1;
+    ASSERT_TRUE(wait_until([&] { return (changed = desktop.changed_outside_palette(compositor_capture())) == 0; },
+                           START_SECONDS))
+        << changed << " pixels outside the palette differ from the compositor's own picture";
+    RecordProperty("launch_to_desktop_picture_ms", (int)havoc.milliseconds());
+    EXPECT_EQ(files_left(), files_before) << "the portal's picture must be gone once read";
+
+    ASSERT_TRUE(desktop.palette_settles());
+    click(desktop.x, slot_x(desktop.picture.w, 0), slot_y(desktop.picture.h));
+    move_pointer(desktop.x, AT_X, AT_Y);  // the bat away from the strip
+    ASSERT_TRUE(wait_until([&] {
+        return differing(compositor_capture(), desktop.picture, desktop.strip, desktop.pointer_box()) == 0;
+    }, STEP_SECONDS)) << "the bat's click should close the palette";
+    click(desktop.x, AT_X, AT_Y);
+    // The bat swings where it was clicked and stays at the pointer; back on
+    // the palette only the crack is left there.
+    EXPECT_TRUE(wait_until([&] {
+        return differing(compositor_capture(), desktop.picture, around(AT_X, AT_Y, 40), desktop.pointer_box()) >
+               CRACK_PIXELS;
+    }, STEP_SECONDS));
+    type_key("Escape");
+    ASSERT_TRUE(desktop.palette_settles()) << "Escape typed through the compositor should bring back the palette";
+    EXPECT_GT(differing(compositor_capture(), desktop.picture, around(AT_X, AT_Y, 40), desktop.pointer_box()),
+              CRACK_PIXELS)
+        << "the crack stays";
+
+    type_key("Escape");
+    ASSERT_TRUE(havoc.wait_exit(EXIT_SECONDS)) << "Escape on the palette should quit";
+    ASSERT_TRUE(WIFEXITED(havoc.status));
+    EXPECT_EQ(WEXITSTATUS(havoc.status), 0) << havoc.stderr_text();
+    EXPECT_TRUE(wait_until(terminal_has_keyboard, STEP_SECONDS)) << "the keyboard should go back to the terminal";
+    EXPECT_EQ(files_left(), files_before);
+}
+
+// Ways the desktop's picture cannot be had: one line saying what to do, a
+// failed exit, and the desktop as it was.
+struct NoPicture {
+    const char *name;
+    std::vector<std::string> extra_env;
+    bool on_a_bare_bus;  // a session bus of its own, on which nothing can be started
+    const char *says;
+};
+
+const NoPicture NO_PICTURE[] = {
+    {"PortalMissing", {}, true, "no desktop portal takes screenshots here"},
+    {"NoSessionBus", {"DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent"}, false, "there is no session bus"},
+};
+
+std::vector<std::string> on_a_bare_bus()
+{
+    std::string config = std::string(std::getenv("XDG_RUNTIME_DIR")) + "/bare-bus.conf";
+    std::ofstream(config) << "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
+                             "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                             "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
+    return {"dbus-run-session", "--config-file=" + config, "--"};
+}
+
+class WithoutPortal : public testing::TestWithParam<NoPicture> {};
+
+TEST_P(WithoutPortal, SaysSoInOneLineFailsAndLeavesTheDesktopAlone)
+{
+    Launch havoc(GetParam().extra_env, GetParam().on_a_bare_bus ? on_a_bare_bus() : std::vector<std::string>{});
+    ASSERT_TRUE(havoc.wait_exit(START_SECONDS));
+    ASSERT_TRUE(WIFEXITED(havoc.status)) << "ended by signal " << WTERMSIG(havoc.status);
+    EXPECT_NE(WEXITSTATUS(havoc.status), 0);
+    std::string text = havoc.stderr_text();
+    EXPECT_EQ(text.rfind("havoc: cannot photograph the Wayland desktop: ", 0), 0u) << text;
+    EXPECT_NE(text.find(GetParam().says), std::string::npos) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+    EXPECT_FALSE(any_x_window());
+    EXPECT_TRUE(terminal_has_keyboard());
+    XServer x(std::getenv("DISPLAY"));
+    EXPECT_TRUE(can_grab_input(x));
+}
+
+INSTANTIATE_TEST_SUITE_P(Wayland, WithoutPortal, testing::ValuesIn(NO_PICTURE),
+                         [](const testing::TestParamInfo<NoPicture> &info) { return std::string(info.param.name); });
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: wayland_tests HAVOC_BINARY HAVOC_DAT, inside tests/wayland/with_sway.sh\n");
+        return 2;
+    }
+    havoc_binary = argv[1];
+    data_file = argv[2];
+    return RUN_ALL_TESTS();
+}
