@@ -133,6 +133,8 @@ static BITMAP *fitted_to_screen(BITMAP *picture)
 // from its top-left corner; the portal's is fitted whole to the screen.
 void finish_desktop_capture()
 {
+    if (kept_from_portal)
+        ask_compositor_for_full_screen();
     bool fit = kept_from_portal && (kept_w != desktop_bmp->w || kept_h != desktop_bmp->h);
     int w = fit ? kept_w : std::min(kept_w, desktop_bmp->w);
     int h = fit ? kept_h : std::min(kept_h, desktop_bmp->h);
@@ -172,6 +174,6 @@ int full_screen_driver()
 {
     if (!kept_from_portal)
         return GFX_AUTODETECT_FULLSCREEN;
-    ask_compositor_for_full_screen();
+    mark_window_full_screen();
     return GFX_XWINDOWS;
 }

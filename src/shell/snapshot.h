@@ -10,6 +10,8 @@ void capture_desktop();
 
 // Once the graphics mode and desktop_bmp exist: converts the kept picture
 // into desktop_bmp at the screen's depth, shows it, and drops the picture.
+// In a Wayland session it first asks the compositor once more to keep the
+// window full screen.
 void finish_desktop_capture();
 
 // After the library starts, before the graphics mode is set: the library's

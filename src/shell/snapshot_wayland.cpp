@@ -126,7 +126,7 @@ void take_portal_screenshot(int *w, int *h, std::vector<uint32_t> *rgb)
         (*rgb)[i] = (uint32_t)(pixels[3 * i] << 16 | pixels[3 * i + 1] << 8 | pixels[3 * i + 2]);
 }
 
-void ask_compositor_for_full_screen()
+void mark_window_full_screen()
 {
     // A window that asks for full screen before it is first mapped is shown
     // full screen and focused at once; the library's own full-screen window
@@ -136,5 +136,23 @@ void ask_compositor_for_full_screen()
     Atom full_screen = XInternAtom(_xwin.display, "_NET_WM_STATE_FULLSCREEN", False);
     XChangeProperty(_xwin.display, _xwin.wm_window, state, XA_ATOM, 32, PropModeReplace,
                     (unsigned char *)&full_screen, 1);
+    XUNLOCK();
+}
+
+void ask_compositor_for_full_screen()
+{
+    const long ADD = 1, FROM_AN_APPLICATION = 1;
+    XLOCK();
+    XEvent request = {};
+    request.xclient.type = ClientMessage;
+    request.xclient.window = _xwin.wm_window;
+    request.xclient.message_type = XInternAtom(_xwin.display, "_NET_WM_STATE", False);
+    request.xclient.format = 32;
+    request.xclient.data.l[0] = ADD;
+    request.xclient.data.l[1] = (long)XInternAtom(_xwin.display, "_NET_WM_STATE_FULLSCREEN", False);
+    request.xclient.data.l[3] = FROM_AN_APPLICATION;
+    XSendEvent(_xwin.display, DefaultRootWindow(_xwin.display), False,
+               SubstructureRedirectMask | SubstructureNotifyMask, &request);
+    XFlush(_xwin.display);
     XUNLOCK();
 }

@@ -20,4 +20,9 @@ void take_portal_screenshot(int *w, int *h, std::vector<uint32_t> *rgb);
 // After the library starts, before the graphics mode is set: marks the
 // library's managed window full screen, so the compositor shows it over
 // everything and gives it the keyboard as soon as it is mapped.
+void mark_window_full_screen();
+
+// Once the window is mapped: asks the compositor to keep it full screen, the
+// way a mapped window asks. A compositor that was still busy when the window
+// was marked has overwritten the mark when it mapped the window.
 void ask_compositor_for_full_screen();

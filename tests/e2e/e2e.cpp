@@ -3,12 +3,15 @@
 // gtest before the X headers, whose macros (None, Bool, ...) it would trip over.
 #include <gtest/gtest.h>
 
+#include <allegro.h>
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -359,6 +362,50 @@ int slot_y(int screen_h)
 Rect palette_strip(int screen_w, int screen_h)
 {
     return {(screen_w - ICONS * ICON) / 2 - CAP, (screen_h - ICON) / 2 - ICON, ICONS * ICON + 2 * CAP, ICON};
+}
+
+Rect pointer_box(XServer &x)
+{
+    int px, py;
+    pointer_position(x, &px, &py);
+    return {px - 2, py - 2, 24, 32};
+}
+
+Picture expected_palette(const Picture &desktop, const std::string &data_file)
+{
+    static bool started = install_allegro(SYSTEM_NONE, &errno, atexit) == 0;
+    EXPECT_TRUE(started);
+    set_color_depth(32);
+    std::string dat = data_file + "#";
+    BITMAP *picture = create_bitmap_ex(32, desktop.w, desktop.h);
+    for (int y = 0; y < desktop.h; ++y)
+        for (int x = 0; x < desktop.w; ++x) {
+            int c = desktop.at(x, y);
+            putpixel(picture, x, y, makecol32(c >> 16 & 0xff, c >> 8 & 0xff, c & 0xff));
+        }
+    Rect strip = palette_strip(desktop.w, desktop.h);
+    BITMAP *cap = load_bitmap((dat + "cap.tga").c_str(), nullptr);
+    EXPECT_NE(cap, nullptr);
+    draw_sprite(picture, cap, strip.x, strip.y);
+    const char *icons[] = {"icon00.tga", "icon01.tga", "icon02.tga", "icon03.tga", "iconend.tga"};
+    for (int i = 0; i < ICONS; ++i) {
+        BITMAP *icon = load_bitmap((dat + icons[i]).c_str(), nullptr);
+        EXPECT_NE(icon, nullptr);
+        draw_sprite(picture, icon, strip.x + CAP + i * ICON, strip.y);
+        destroy_bitmap(icon);
+    }
+    draw_sprite_h_flip(picture, cap, strip.x + CAP + ICONS * ICON, strip.y);
+    destroy_bitmap(cap);
+    Picture p;
+    p.w = desktop.w;
+    p.h = desktop.h;
+    for (int y = 0; y < p.h; ++y)
+        for (int x = 0; x < p.w; ++x) {
+            int c = getpixel(picture, x, y);
+            p.rgb.push_back(getr32(c) << 16 | getg32(c) << 8 | getb32(c));
+        }
+    destroy_bitmap(picture);
+    return p;
 }
 
 Rect around(int x, int y, int r)

@@ -100,6 +100,12 @@ struct Rect {
     bool contains(int px, int py) const { return px >= x && px < x + w && py >= y && py < y + h; }
 };
 Rect palette_strip(int screen_w, int screen_h);
+// Where the palette and the tools draw the library's pointer, with room to
+// spare.
+Rect pointer_box(XServer &x);
+// The palette as it must look once faded in over `desktop`: the data file's
+// own icons and caps drawn masked over the picture, the way havoc draws them.
+Picture expected_palette(const Picture &desktop, const std::string &data_file);
 // The square of side 2r + 1 centred on (x, y).
 Rect around(int x, int y, int r);
 // Pixels of `area` that differ between two pictures of one size, leaving

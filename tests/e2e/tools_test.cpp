@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <allegro.h>
 #include <X11/keysym.h>
 
 #include <algorithm>
@@ -15,54 +14,6 @@ namespace {
 
 const int W = 800, H = 600;
 const double START_SECONDS = 30, SHORT_SECONDS = 10;
-const int ICON = 64, CAP = 16;
-
-// The palette as it must look once faded in: the data file's own icons and
-// caps drawn masked over the desktop picture, the way havoc draws them.
-Picture expected_palette(const Picture &desktop)
-{
-    static bool started = install_allegro(SYSTEM_NONE, &errno, atexit) == 0;
-    EXPECT_TRUE(started);
-    set_color_depth(32);
-    std::string dat = std::string(HAVOC_DATA_DIR) + "/havoc.dat#";
-    BITMAP *picture = create_bitmap_ex(32, W, H);
-    for (int y = 0; y < H; ++y)
-        for (int x = 0; x < W; ++x) {
-            int c = desktop.at(x, y);
-            putpixel(picture, x, y, makecol32(c >> 16 & 0xff, c >> 8 & 0xff, c & 0xff));
-        }
-    Rect strip = palette_strip(W, H);
-    BITMAP *cap = load_bitmap((dat + "cap.tga").c_str(), nullptr);
-    EXPECT_NE(cap, nullptr);
-    draw_sprite(picture, cap, strip.x, strip.y);
-    const char *icons[] = {"icon00.tga", "icon01.tga", "icon02.tga", "icon03.tga", "iconend.tga"};
-    for (int i = 0; i < 5; ++i) {
-        BITMAP *icon = load_bitmap((dat + icons[i]).c_str(), nullptr);
-        EXPECT_NE(icon, nullptr);
-        draw_sprite(picture, icon, strip.x + CAP + i * ICON, strip.y);
-        destroy_bitmap(icon);
-    }
-    draw_sprite_h_flip(picture, cap, strip.x + CAP + 5 * ICON, strip.y);
-    destroy_bitmap(cap);
-    Picture p;
-    p.w = W;
-    p.h = H;
-    for (int y = 0; y < H; ++y)
-        for (int x = 0; x < W; ++x) {
-            int c = getpixel(picture, x, y);
-            p.rgb.push_back(getr32(c) << 16 | getg32(c) << 8 | getb32(c));
-        }
-    destroy_bitmap(picture);
-    return p;
-}
-
-// Where the palette draws the library's pointer, with room to spare.
-Rect pointer_box(XServer &x)
-{
-    int px, py;
-    pointer_position(x, &px, &py);
-    return {px - 2, py - 2, 24, 32};
-}
 
 // A session: desktop picture, havoc started, palette faded in.
 struct Session {
@@ -72,7 +23,7 @@ struct Session {
 
     bool palette_ready()
     {
-        Picture want = expected_palette(desktop);
+        Picture want = expected_palette(desktop, std::string(HAVOC_DATA_DIR) + "/havoc.dat");
         return wait_until([&] {
             return differing(screenshot(x), want, palette_strip(W, H), pointer_box(x)) == 0;
         }, START_SECONDS);

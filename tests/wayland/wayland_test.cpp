@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -27,9 +28,13 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string havoc_binary, data_file;
-const double START_SECONDS = 30, STEP_SECONDS = 10, EXIT_SECONDS = 5;
-const int AT_X = 1400, AT_Y = 800;  // where the bat lands, well away from the palette
-const int CRACK_PIXELS = 200;        // changed pixels that make a crack near the click
+const double START_SECONDS = 30, STEP_SECONDS = 20, KEY_SECONDS = 5;
+const int AT_X = 1400, AT_Y = 800;  // where the bat strikes, well away from the palette
+const int CRACK_RADIUS = 60;        // the crack's reach from where it struck
+const int CRACK_PIXELS = 200;       // changed pixels within that reach that make a crack
+const int BAT_REACH_RIGHT = 20;     // the bat's frames end this far right of the pointer
+const Rect RIGHT_OF_BAT{AT_X + BAT_REACH_RIGHT + 1, AT_Y - CRACK_RADIUS, CRACK_RADIUS - BAT_REACH_RIGHT,
+                        2 * CRACK_RADIUS};
 
 bool shell_succeeds(const std::string &command)
 {
@@ -49,13 +54,29 @@ bool havoc_full_screen_with_keyboard()
 }
 bool any_x_window() { return compositor_has(R"(.shell == "xwayland")"); }
 
-// A key pressed and held through the compositor, as a keyboard would. Every
-// wtype is a new virtual keyboard whose keymap reaches XWayland a moment
-// after it appears; a key pressed before that is lost, hence the pause.
-void type_key(const char *key)
+// A key pressed and held through the compositor, as a keyboard would, until
+// `done` holds. Every wtype is a new virtual keyboard whose keymap reaches
+// XWayland a moment after it appears, and a key pressed before that is lost:
+// hence the pause before the press, and a second try when the first is lost.
+bool type_key_until(const std::string &key, const std::function<bool()> &done)
 {
-    std::string k = key;
-    ASSERT_TRUE(shell_succeeds("wtype -s 500 -P " + k + " -s 100 -p " + k));
+    return wait_until([&] {
+        EXPECT_TRUE(shell_succeeds("wtype -s 500 -P " + key + " -s 100 -p " + key));
+        return wait_until(done, KEY_SECONDS);
+    }, STEP_SECONDS);
+}
+
+// havoc's windows as the compositor sees them, for a failure's message.
+std::string x_windows()
+{
+    FILE *tree = popen("swaymsg -t get_tree | jq -c '.. | objects | select(.shell == \"xwayland\") | "
+                       "{name, rect, fullscreen_mode, focused}'", "r");
+    std::string text;
+    for (int c; tree && (c = std::fgetc(tree)) != EOF;)
+        text += (char)c;
+    if (tree)
+        pclose(tree);
+    return text.empty() ? "no X window\n" : text;
 }
 
 // The compositor's own picture of the screen.
@@ -153,39 +174,24 @@ struct Launch {
 struct Desktop {
     XServer x{std::getenv("DISPLAY")};  // XWayland, whose XTEST moves the pointer
     Picture picture = compositor_capture();
+    Picture with_palette = expected_palette(picture, data_file);
     Rect strip = palette_strip(picture.w, picture.h);
-
-    Rect pointer_box()
-    {
-        int px, py;
-        pointer_position(x, &px, &py);
-        return {px - 2, py - 2, 24, 32};
-    }
 
     // Pixels outside the palette strip and the pointer that differ from the
     // desktop as it was.
     int changed_outside_palette(const Picture &now)
     {
-        Rect pointer = pointer_box();
+        Rect pointer = pointer_box(x);
         return differing(now, picture, {0, 0, strip.x, picture.h}, pointer) +
                differing(now, picture, {strip.x + strip.w, 0, picture.w, picture.h}, pointer) +
                differing(now, picture, {strip.x, 0, strip.w, strip.y}, pointer) +
                differing(now, picture, {strip.x, strip.y + strip.h, strip.w, picture.h}, pointer);
     }
 
-    // The palette over the picture, faded in: two captures in a row agree on
-    // the strip, and it is mostly not the desktop.
-    bool palette_settles()
-    {
-        Picture last;
-        return wait_until([&] {
-            Picture now = compositor_capture();
-            bool settled = !last.rgb.empty() && differing(now, last, strip) == 0 &&
-                           differing(now, picture, strip, pointer_box()) > strip.w * strip.h / 2;
-            last = now;
-            return settled;
-        }, STEP_SECONDS);
-    }
+    // The palette faded in, its icons fully opaque: it takes clicks and keys.
+    bool palette_shown() { return differing(compositor_capture(), with_palette, strip, pointer_box(x)) == 0; }
+    // Pixels of `area` that differ from the desktop as it was, leaving out the pointer.
+    int changed(Rect area) { return differing(compositor_capture(), picture, area, pointer_box(x)); }
 };
 
 TEST(WaylandDesktop, PortalPictureFullScreenKeysThroughTheCompositorAndNothingLeftBehind)
@@ -195,7 +201,8 @@ TEST(WaylandDesktop, PortalPictureFullScreenKeysThroughTheCompositorAndNothingLe
     std::set<std::string> files_before = files_left();
 
     Launch havoc;
-    ASSERT_TRUE(wait_until(havoc_full_screen_with_keyboard, START_SECONDS)) << havoc.stderr_text();
+    ASSERT_TRUE(wait_until(havoc_full_screen_with_keyboard, START_SECONDS))
+        << "havoc's window should be full screen with the keyboard: " << x_windows() << havoc.stderr_text();
     RecordProperty("launch_to_full_screen_ms", (int)havoc.milliseconds());
     int changed = -1;
     ASSERT_TRUE(wait_until([&] { return (changed = desktop.changed_outside_palette(compositor_capture())) == 0; },
@@ -204,27 +211,22 @@ TEST(WaylandDesktop, PortalPictureFullScreenKeysThroughTheCompositorAndNothingLe
     RecordProperty("launch_to_desktop_picture_ms", (int)havoc.milliseconds());
     EXPECT_EQ(files_left(), files_before) << "the portal's picture must be gone once read";
 
-    ASSERT_TRUE(desktop.palette_settles());
+    ASSERT_TRUE(wait_until([&] { return desktop.palette_shown(); }, START_SECONDS));
     click(desktop.x, slot_x(desktop.picture.w, 0), slot_y(desktop.picture.h));
     move_pointer(desktop.x, AT_X, AT_Y);  // the bat away from the strip
-    ASSERT_TRUE(wait_until([&] {
-        return differing(compositor_capture(), desktop.picture, desktop.strip, desktop.pointer_box()) == 0;
-    }, STEP_SECONDS)) << "the bat's click should close the palette";
-    click(desktop.x, AT_X, AT_Y);
-    // The bat swings where it was clicked and stays at the pointer; back on
-    // the palette only the crack is left there.
-    EXPECT_TRUE(wait_until([&] {
-        return differing(compositor_capture(), desktop.picture, around(AT_X, AT_Y, 40), desktop.pointer_box()) >
-               CRACK_PIXELS;
-    }, STEP_SECONDS));
-    type_key("Escape");
-    ASSERT_TRUE(desktop.palette_settles()) << "Escape typed through the compositor should bring back the palette";
-    EXPECT_GT(differing(compositor_capture(), desktop.picture, around(AT_X, AT_Y, 40), desktop.pointer_box()),
-              CRACK_PIXELS)
-        << "the crack stays";
+    ASSERT_TRUE(wait_until([&] { return desktop.changed(desktop.strip) == 0; }, STEP_SECONDS))
+        << "the bat's click should close the palette";
+    // The button held until the glass breaks; the bat hangs left of the
+    // pointer, so the crack shows on its right.
+    press_button(desktop.x);
+    EXPECT_TRUE(wait_until([&] { return desktop.changed(RIGHT_OF_BAT) > CRACK_PIXELS / 4; }, STEP_SECONDS))
+        << "no crack where the bat struck";
+    release_button(desktop.x);
+    ASSERT_TRUE(type_key_until("Escape", [&] { return desktop.palette_shown(); }))
+        << "Escape typed through the compositor should bring back the palette";
+    EXPECT_GT(desktop.changed(around(AT_X, AT_Y, CRACK_RADIUS)), CRACK_PIXELS) << "the crack stays";
 
-    type_key("Escape");
-    ASSERT_TRUE(havoc.wait_exit(EXIT_SECONDS)) << "Escape on the palette should quit";
+    ASSERT_TRUE(type_key_until("Escape", [&] { return !havoc.running(); })) << "Escape on the palette should quit";
     ASSERT_TRUE(WIFEXITED(havoc.status));
     EXPECT_EQ(WEXITSTATUS(havoc.status), 0) << havoc.stderr_text();
     EXPECT_TRUE(wait_until(terminal_has_keyboard, STEP_SECONDS)) << "the keyboard should go back to the terminal";
