@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages havoc needs to build, play and test, when any
-# is missing. Safe to run again: it does nothing once all are there.
+# Installs the Debian packages havoc needs to build, play and test, and any
+# named on the command line, when any is missing. Safe to run again: it does
+# nothing once all are there.
 set -euo pipefail
 
 packages=(
@@ -8,6 +9,7 @@ packages=(
     liballegro4-dev libx11-dev libxext-dev libxtst-dev libgtest-dev libportal-dev libpng-dev
     xvfb x11-apps x11-utils xdotool imagemagick sox
     libloadpng4-dev dpkg-dev file man-db lintian desktop-file-utils appstream
+    "$@"
 )
 
 missing=()
