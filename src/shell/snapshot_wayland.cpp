@@ -83,12 +83,13 @@ static std::string ask_portal(std::string *failure)
     } else if (request.timed_out) {
         *failure = "the desktop portal gave no picture within " + std::to_string(PORTAL_PATIENCE_SECONDS) + " s";
     } else if (request.error->domain == G_DBUS_ERROR) {
+        g_dbus_error_strip_remote_error(request.error);
         *failure = std::string("no desktop portal takes screenshots here (") + request.error->message +
                    "): install xdg-desktop-portal and the portal of your desktop";
-    } else if (g_error_matches(request.error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
-        *failure = "the desktop refused to hand over its picture: allow havoc to take screenshots";
     } else {
-        *failure = std::string("the desktop portal could not photograph the desktop (") + request.error->message + ")";
+        // A refusal, the user's or a stored one, comes back as a plain failure.
+        *failure = std::string("the desktop portal gave no picture (") + request.error->message +
+                   "): if your desktop asked, allow applications to take screenshots";
     }
     if (request.error)
         g_error_free(request.error);

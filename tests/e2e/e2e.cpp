@@ -413,12 +413,18 @@ Rect around(int x, int y, int r)
     return {x - r, y - r, 2 * r + 1, 2 * r + 1};
 }
 
-int differing(const Picture &a, const Picture &b, Rect area, Rect except)
+int differing(const Picture &a, const Picture &b, Rect area, Rect except, int tolerance)
 {
+    auto far_apart = [&](int p, int q) {
+        for (int shift : {16, 8, 0})
+            if (std::abs((p >> shift & 0xff) - (q >> shift & 0xff)) > tolerance)
+                return true;
+        return false;
+    };
     int n = 0;
     for (int y = std::max(0, area.y); y < std::min(a.h, area.y + area.h); ++y)
         for (int x = std::max(0, area.x); x < std::min(a.w, area.x + area.w); ++x)
-            if (!except.contains(x, y) && a.at(x, y) != b.at(x, y))
+            if (!except.contains(x, y) && far_apart(a.at(x, y), b.at(x, y)))
                 ++n;
     return n;
 }

@@ -108,9 +108,9 @@ Rect pointer_box(XServer &x);
 Picture expected_palette(const Picture &desktop, const std::string &data_file);
 // The square of side 2r + 1 centred on (x, y).
 Rect around(int x, int y, int r);
-// Pixels of `area` that differ between two pictures of one size, leaving
-// out `except`.
-int differing(const Picture &a, const Picture &b, Rect area, Rect except = {0, 0, 0, 0});
+// Pixels of `area` that differ between two pictures of one size by more than
+// `tolerance` in some channel, leaving out `except`.
+int differing(const Picture &a, const Picture &b, Rect area, Rect except = {0, 0, 0, 0}, int tolerance = 0);
 
 // Stereo 16-bit samples of a captured WAV file.
 struct Sound {

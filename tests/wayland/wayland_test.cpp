@@ -28,6 +28,7 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string havoc_binary, data_file;
+const char *OUTPUT = "HEADLESS-1";  // with_sway.sh's one output
 const double START_SECONDS = 30, STEP_SECONDS = 20, KEY_SECONDS = 5;
 const int AT_X = 1400, AT_Y = 800;  // where the bat strikes, well away from the palette
 const int CRACK_RADIUS = 60;        // the crack's reach from where it struck
@@ -231,6 +232,36 @@ TEST(WaylandDesktop, PortalPictureFullScreenKeysThroughTheCompositorAndNothingLe
     EXPECT_EQ(WEXITSTATUS(havoc.status), 0) << havoc.stderr_text();
     EXPECT_TRUE(wait_until(terminal_has_keyboard, STEP_SECONDS)) << "the keyboard should go back to the terminal";
     EXPECT_EQ(files_left(), files_before);
+}
+
+// On a scaled output the portal's picture has the output's own pixels, more
+// than the X screen has; havoc must show all of it, not its top-left part.
+TEST(WaylandDesktop, OnAScaledOutputThePictureIsFittedWhole)
+{
+    const int SCALE = 2;
+    ASSERT_TRUE(shell_succeeds("swaymsg output " + std::string(OUTPUT) + " scale " + std::to_string(SCALE)));
+    Picture before = compositor_capture();
+    Launch havoc;
+    ASSERT_TRUE(wait_until(havoc_full_screen_with_keyboard, START_SECONDS)) << x_windows() << havoc.stderr_text();
+    XServer x(std::getenv("DISPLAY"));
+    ASSERT_EQ(x.w * SCALE, before.w) << "the X screen should have the output's size over the scale";
+    Rect strip = palette_strip(x.w, x.h), pointer = pointer_box(x);
+    Rect left{0, 0, strip.x * SCALE, before.h}, right{(strip.x + strip.w) * SCALE, 0, before.w, before.h};
+    Rect scaled_pointer{pointer.x * SCALE, pointer.y * SCALE, pointer.w * SCALE, pointer.h * SCALE};
+    // Scaled down by havoc and up again by the compositor, the picture loses
+    // its finest detail; a picture not fitted differs almost everywhere.
+    const int TOLERANCE = 32;
+    int area = (left.w + before.w - right.x) * before.h, changed = -1;
+    EXPECT_TRUE(wait_until([&] {
+        Picture now = compositor_capture();
+        changed = differing(now, before, left, scaled_pointer, TOLERANCE) +
+                  differing(now, before, right, scaled_pointer, TOLERANCE);
+        return changed < area / 8;
+    }, START_SECONDS)) << changed << " of " << area << " pixels beside the palette differ";
+
+    EXPECT_TRUE(type_key_until("Escape", [&] { return !havoc.running(); }));
+    EXPECT_TRUE(wait_until(terminal_has_keyboard, STEP_SECONDS));
+    EXPECT_TRUE(shell_succeeds("swaymsg output " + std::string(OUTPUT) + " scale 1"));
 }
 
 // Ways the desktop's picture cannot be had: one line saying what to do, a
