@@ -126,11 +126,13 @@ struct Launch {
         EXPECT_NE(mkdtemp(dir), nullptr);
         scratch = dir;
         fs::copy_file(data_file, scratch + "/havoc.dat");
+        auto name = [](const std::string &variable) { return variable.substr(0, variable.find('=')); };
+        std::set<std::string> replaced;
+        for (const std::string &variable : extra_env)
+            replaced.insert(name(variable));
         std::vector<std::string> env = extra_env;
         for (char **e = environ; *e; ++e)
-            if (std::none_of(extra_env.begin(), extra_env.end(), [&](const std::string &x) {
-                    return x.compare(0, x.find('=') + 1, *e, 0, x.find('=') + 1) == 0;
-                }))
+            if (!replaced.count(name(*e)))
                 env.push_back(*e);
         std::vector<std::string> args = wrapper;
         args.push_back(havoc_binary);

@@ -8,7 +8,7 @@
 # havoc-wayland (created here when missing); the command's files are copied
 # where that user can read them, and the command runs in that copy's folder.
 # Inside, the command finds SWAYSOCK, WAYLAND_DISPLAY, DISPLAY and a private
-# HOME in its environment, and the background picture as $HOME/desktop.png.
+# HOME in its environment.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 user=havoc-wayland
