@@ -33,9 +33,9 @@ const double START_SECONDS = 30, STEP_SECONDS = 20, KEY_SECONDS = 5;
 const int AT_X = 1400, AT_Y = 800;  // where the bat strikes, well away from the palette
 const int CRACK_RADIUS = 60;        // the crack's reach from where it struck
 const int CRACK_PIXELS = 200;       // changed pixels within that reach that make a crack
-const int BAT_REACH_RIGHT = 20;     // the bat's frames end this far right of the pointer
-const Rect RIGHT_OF_BAT{AT_X + BAT_REACH_RIGHT + 1, AT_Y - CRACK_RADIUS, CRACK_RADIUS - BAT_REACH_RIGHT,
-                        2 * CRACK_RADIUS};
+const int BAT_REACH_RIGHT = 20;     // the bat hangs left of the pointer, reaching this far right
+const Rect CRACK_RIGHT_OF_BAT{AT_X + BAT_REACH_RIGHT + 1, AT_Y - CRACK_RADIUS, CRACK_RADIUS - BAT_REACH_RIGHT,
+                              2 * CRACK_RADIUS};
 
 bool shell_succeeds(const std::string &command)
 {
@@ -215,19 +215,23 @@ TEST(WaylandDesktop, PortalPictureFullScreenKeysThroughTheCompositorAndNothingLe
     EXPECT_EQ(files_left(), files_before) << "the portal's picture must be gone once read";
 
     ASSERT_TRUE(wait_until([&] { return desktop.palette_shown(); }, START_SECONDS));
-    // The button held until the icon shows it pressed, so a busy machine
-    // cannot lose the click.
-    move_pointer(desktop.x, slot_x(desktop.picture.w, 0), slot_y(desktop.picture.h));
+    // The bat's icon clicked, the button held until the icon shows it down
+    // and the pointer kept there until the palette is gone, so a busy
+    // machine cannot lose the click. The bat then hangs at the pointer; the
+    // strip right of it is the desktop again.
+    int bat_icon_x = slot_x(desktop.picture.w, 0);
+    Rect right_of_bat{bat_icon_x + BAT_REACH_RIGHT + 1, desktop.strip.y,
+                      desktop.strip.x + desktop.strip.w - bat_icon_x - BAT_REACH_RIGHT - 1, desktop.strip.h};
+    move_pointer(desktop.x, bat_icon_x, slot_y(desktop.picture.h));
     press_button(desktop.x);
     EXPECT_TRUE(wait_until([&] { return !desktop.palette_shown(); }, STEP_SECONDS)) << "the bat's icon never went down";
     release_button(desktop.x);
-    move_pointer(desktop.x, AT_X, AT_Y);  // the bat away from the strip
-    ASSERT_TRUE(wait_until([&] { return desktop.changed(desktop.strip) == 0; }, STEP_SECONDS))
+    ASSERT_TRUE(wait_until([&] { return desktop.changed(right_of_bat) == 0; }, STEP_SECONDS))
         << "the bat's click should close the palette";
-    // The button held until the glass breaks; the bat hangs left of the
-    // pointer, so the crack shows on its right.
+    move_pointer(desktop.x, AT_X, AT_Y);
+    // The button held until the glass breaks; the crack shows right of the bat.
     press_button(desktop.x);
-    EXPECT_TRUE(wait_until([&] { return desktop.changed(RIGHT_OF_BAT) > CRACK_PIXELS / 4; }, STEP_SECONDS))
+    EXPECT_TRUE(wait_until([&] { return desktop.changed(CRACK_RIGHT_OF_BAT) > CRACK_PIXELS / 4; }, STEP_SECONDS))
         << "no crack where the bat struck";
     release_button(desktop.x);
     ASSERT_TRUE(type_key_until("Escape", [&] { return desktop.palette_shown(); }))
