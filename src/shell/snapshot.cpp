@@ -10,7 +10,6 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -22,8 +21,7 @@ static std::vector<uint32_t> kept_rgb;
 static std::vector<uint8_t> kept_index;
 static PALETTE kept_palette;
 static bool kept_is_indexed;
-// Taken through the desktop portal, in the outputs' own pixels: more than
-// the X root has on a scaled output.
+// Taken through the desktop portal: the X root showed nothing.
 static bool kept_from_portal;
 
 static const int COLORMAP_SIZE = 256;
@@ -95,8 +93,10 @@ void capture_desktop()
     XSync(display, False);
     // A rootless XWayland hands out no picture: the compositor has it.
     if ((!image || x_error) && wayland_session()) {
+        if (image)
+            XDestroyImage(image);
         XCloseDisplay(display);
-        take_portal_screenshot(&kept_w, &kept_h, &kept_rgb);
+        take_portal_screenshot(kept_w, kept_h, &kept_rgb);
         kept_from_portal = true;
         return;
     }
@@ -116,28 +116,15 @@ void capture_desktop()
     XCloseDisplay(display);
 }
 
-// The portal's picture scaled down to the screen's size, at 32 bits.
-static BITMAP *fitted_to_screen(BITMAP *picture)
-{
-    BITMAP *fitted = create_bitmap_ex(32, desktop_bmp->w, desktop_bmp->h);
-    if (!fitted)
-        fatal("not enough memory for the desktop's picture (%dx%d)", desktop_bmp->w, desktop_bmp->h);
-    stretch_blit(picture, fitted, 0, 0, picture->w, picture->h, 0, 0, fitted->w, fitted->h);
-    destroy_bitmap(picture);
-    return fitted;
-}
-
 // An 8-bit screen takes the desktop's own colour indices and colormap, so
 // it looks exactly as before; every other screen gets the colours converted
-// by the library's blit from a 32-bit copy. The X root's picture is taken
-// from its top-left corner; the portal's is fitted whole to the screen.
+// by the library's blit from a 32-bit copy.
 void finish_desktop_capture()
 {
     if (kept_from_portal)
         ask_compositor_for_full_screen();
-    bool fit = kept_from_portal && (kept_w != desktop_bmp->w || kept_h != desktop_bmp->h);
-    int w = fit ? kept_w : std::min(kept_w, desktop_bmp->w);
-    int h = fit ? kept_h : std::min(kept_h, desktop_bmp->h);
+    int w = kept_w < desktop_bmp->w ? kept_w : desktop_bmp->w;
+    int h = kept_h < desktop_bmp->h ? kept_h : desktop_bmp->h;
     clear_bitmap(desktop_bmp);
     if (kept_is_indexed && bitmap_color_depth(desktop_bmp) == 8) {
         set_palette(kept_palette);
@@ -160,9 +147,7 @@ void finish_desktop_capture()
                 row[x] = (uint32_t)makecol32(rgb >> 16 & 0xff, rgb >> 8 & 0xff, rgb & 0xff);
             }
         }
-        if (fit)
-            full_color = fitted_to_screen(full_color);
-        blit(full_color, desktop_bmp, 0, 0, 0, 0, full_color->w, full_color->h);
+        blit(full_color, desktop_bmp, 0, 0, 0, 0, w, h);
         destroy_bitmap(full_color);
     }
     blit(desktop_bmp, screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);

@@ -99,7 +99,7 @@ static std::string ask_portal(std::string *failure)
     return file;
 }
 
-void take_portal_screenshot(int *w, int *h, std::vector<uint32_t> *rgb)
+void take_portal_screenshot(int w, int h, std::vector<uint32_t> *rgb)
 {
     std::string failure;
     std::string file = ask_portal(&failure);
@@ -120,11 +120,17 @@ void take_portal_screenshot(int *w, int *h, std::vector<uint32_t> *rgb)
     if (pixels.empty())
         fatal("cannot read the desktop portal's picture %s: %s", file.c_str(), png.message);
 
-    *w = (int)png.width;
-    *h = (int)png.height;
-    rgb->resize((size_t)*w * *h);
-    for (size_t i = 0; i < rgb->size(); ++i)
-        (*rgb)[i] = (uint32_t)(pixels[3 * i] << 16 | pixels[3 * i + 1] << 8 | pixels[3 * i + 2]);
+    // The portal's picture has the outputs' own pixels: on a scaled output
+    // more than the X screen has. Each X pixel takes the one at its corner,
+    // as the library's stretch_blit would.
+    rgb->resize((size_t)w * h);
+    for (int y = 0; y < h; ++y) {
+        const png_byte *row = pixels.data() + (size_t)((long)y * png.height / h) * png.width * 3;
+        for (int x = 0; x < w; ++x) {
+            const png_byte *p = row + (size_t)((long)x * png.width / w) * 3;
+            (*rgb)[(size_t)y * w + x] = (uint32_t)(p[0] << 16 | p[1] << 8 | p[2]);
+        }
+    }
 }
 
 void mark_window_full_screen()

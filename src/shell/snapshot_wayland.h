@@ -13,9 +13,10 @@ bool wayland_session();
 
 // Asks the desktop portal for a picture of the whole desktop without any
 // dialog of its own (the desktop may ask the user once for permission),
-// keeps it as 0xRRGGBB pixels and deletes the file the portal wrote. Stops
-// the program with a message when there is no portal or no picture.
-void take_portal_screenshot(int *w, int *h, std::vector<uint32_t> *rgb);
+// keeps it as w x h 0xRRGGBB pixels, the X screen's size, and deletes the
+// file the portal wrote. Stops the program with a message when there is no
+// portal or no picture.
+void take_portal_screenshot(int w, int h, std::vector<uint32_t> *rgb);
 
 // After the library starts, before the graphics mode is set: marks the
 // library's managed window full screen, so the compositor shows it over

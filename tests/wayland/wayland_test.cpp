@@ -100,6 +100,19 @@ Picture compositor_capture()
     return p;
 }
 
+// The desktop as the user leaves it: what two captures in a row agree on,
+// once the windows have drawn themselves.
+Picture settled_capture()
+{
+    Picture last, now;
+    EXPECT_TRUE(wait_until([&] {
+        last = now;
+        now = compositor_capture();
+        return now.rgb == last.rgb;
+    }, STEP_SECONDS));
+    return now;
+}
+
 // Every file under HOME, and every file of ours directly in /tmp, where a
 // portal may put its picture.
 std::set<std::string> files_left()
@@ -176,7 +189,7 @@ struct Launch {
 // A session on the desktop as the user left it.
 struct Desktop {
     XServer x{std::getenv("DISPLAY")};  // XWayland, whose XTEST moves the pointer
-    Picture picture = compositor_capture();
+    Picture picture = settled_capture();
     Picture with_palette = expected_palette(picture, data_file);
     Rect strip = palette_strip(picture.w, picture.h);
 
@@ -251,7 +264,7 @@ TEST(WaylandDesktop, OnAScaledOutputThePictureIsFittedWhole)
 {
     const int SCALE = 2;
     ASSERT_TRUE(shell_succeeds("swaymsg output " + std::string(OUTPUT) + " scale " + std::to_string(SCALE)));
-    Picture before = compositor_capture();
+    Picture before = settled_capture();  // the terminal redrawn at the new scale
     Launch havoc;
     ASSERT_TRUE(wait_until(havoc_full_screen_with_keyboard, START_SECONDS)) << x_windows() << havoc.stderr_text();
     XServer x(std::getenv("DISPLAY"));
