@@ -70,14 +70,14 @@ static const int FADE_TICKS = 100;
 static const double FADE_ALPHA_PER_TICK = 2.5;
 
 // The strip blends in over the clean picture. The mouse and Escape wait
-// until it is done.
+// until it is done; a stop signal does not.
 static void fade_in(const PaletteGeometry &g)
 {
     // The clean picture everywhere: the last frame of the tool that was left
     // goes, and the first pass blends onto the picture like every later one.
     blit(desktop_bmp, screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
     copy_strip(g, desktop_bmp, back_buffer);
-    for (int now = tick_count.load(); now < FADE_TICKS; now = tick_count.load()) {
+    for (int now = tick_count.load(); now < FADE_TICKS && !stop_signal.load(); now = tick_count.load()) {
         set_trans_blender(0, 0, 0, (int)(now * FADE_ALPHA_PER_TICK));
         draw_strip(g, draw_trans_sprite, NO_SLOT);
         // Only the strip's rectangle reaches the screen.
@@ -113,7 +113,7 @@ int run_palette()
 
     for (;;) {
         // Escape quits, before anything is drawn.
-        if (key[KEY_ESC])
+        if (escape_or_stop())
             return NO_TOOL;
         begin_frame();   // fresh copy of the picture, mouse polled
         int x = mouse_x, y = mouse_y;

@@ -10,7 +10,10 @@
 #include "art_geometry.h"
 #include "fatal.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <unistd.h>
 
@@ -58,18 +61,81 @@ static const char *working_dir()
     return dir;
 }
 
-// The data file must be there and be one of the library's data files before
-// any object is looked up in it.
-static void check_data_file()
+[[noreturn]] static void not_a_data_file()
 {
-    if (!exists(DATA_FILE))
+    fatal("%s in %s is not a havoc data file: replace it with a good copy", DATA_FILE, working_dir());
+}
+
+static const char *kind_of_file(std::filesystem::file_type type)
+{
+    switch (type) {
+    case std::filesystem::file_type::directory: return "a folder";
+    case std::filesystem::file_type::fifo: return "a named pipe";
+    case std::filesystem::file_type::block:
+    case std::filesystem::file_type::character: return "a device";
+    case std::filesystem::file_type::socket: return "a socket";
+    default: return "not a plain file";
+    }
+}
+
+// The first bytes of every file the library's file layer writes: "slh." for
+// a plain one, which a data file then follows with "ALL."; "slh!" for a
+// compressed one, whose contents only the library can check.
+static const char PLAIN_FILE_MAGIC[] = "slh.ALL.";
+static const char PACKED_FILE_MAGIC[] = "slh!";
+
+void check_data_file()
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::file_status status = fs::status(DATA_FILE, error);
+    std::error_code no_link;
+    bool link = fs::is_symlink(fs::symlink_status(DATA_FILE, no_link));
+    if (status.type() == fs::file_type::not_found && !link)
         fatal("cannot open %s in %s: run havoc from the folder that holds it", DATA_FILE, working_dir());
+    if (error) {
+        // A link that leads nowhere, a loop of links, a folder we may not search.
+        std::string target = link ? " (a link to " + fs::read_symlink(DATA_FILE, no_link).string() + ")" : "";
+        fatal("cannot open %s%s in %s: %s; replace it with a good copy", DATA_FILE, target.c_str(),
+              working_dir(), error.message().c_str());
+    }
+    // Opening a named pipe or a device could wait for ever.
+    if (!fs::is_regular_file(status))
+        fatal("%s in %s is %s, not a file: replace it with a good copy", DATA_FILE, working_dir(),
+              kind_of_file(status.type()));
+    std::FILE *file = std::fopen(DATA_FILE, "rb");
+    if (!file)
+        fatal("cannot open %s in %s: %s; replace it with a good copy", DATA_FILE, working_dir(),
+              std::strerror(errno));
+    // Read whole, so a file that cannot be read fails here, before the
+    // screen is touched, rather than halfway through the loads.
+    char start[sizeof PLAIN_FILE_MAGIC - 1] = {};
+    size_t got = std::fread(start, 1, sizeof start, file);
+    char rest[1 << 16];
+    while (std::fread(rest, 1, sizeof rest, file) == sizeof rest)
+        ;
+    int read_error = std::ferror(file) ? errno : 0;
+    std::fclose(file);
+    if (read_error)
+        fatal("cannot read %s in %s: %s; replace it with a good copy", DATA_FILE, working_dir(),
+              std::strerror(read_error));
+    bool plain = got == sizeof start && std::memcmp(start, PLAIN_FILE_MAGIC, sizeof start) == 0;
+    bool packed = got >= sizeof PACKED_FILE_MAGIC - 1 &&
+                  std::memcmp(start, PACKED_FILE_MAGIC, sizeof PACKED_FILE_MAGIC - 1) == 0;
+    if (!plain && !packed)
+        not_a_data_file();
+}
+
+// A compressed data file is checked once the library can open it, before
+// any object is looked up in it.
+static void check_data_file_contents()
+{
     PACKFILE *f = pack_fopen(DATA_FILE, F_READ_PACKED);
     long magic = f ? pack_mgetl(f) : 0;
     if (f)
         pack_fclose(f);
     if (magic != DAT_MAGIC)
-        fatal("%s in %s is not a havoc data file: replace it with a good copy", DATA_FILE, working_dir());
+        not_a_data_file();
 }
 
 [[noreturn]] static void missing(const char *name)
@@ -201,7 +267,7 @@ static void cut_tool_frames()
 
 void load_assets()
 {
-    check_data_file();
+    check_data_file_contents();
     // Pictures are converted to the screen's depth as they load. Keep their
     // mask colour transparent: at 8 bits it would otherwise become the
     // palette's nearest magenta instead of the mask index.

@@ -41,6 +41,11 @@ SAMPLE *load_sound(const char *name);
 // The five icons, the cap and its mirror.
 void load_palette_icons();
 
+// Before anything else is started: havoc.dat in the working directory is a
+// data file that can be read whole. Stops the program with one line naming
+// what is wrong (the system's own reason where it gives one) otherwise.
+void check_data_file();
+
 // Loads everything in order; stops the program with a one-line message
 // naming the data file or object when something is missing or damaged.
 void load_assets();

@@ -25,6 +25,7 @@ static void start_up()
     capture_desktop();
     if (allegro_init() != 0)
         fatal("cannot start the game library: %s", allegro_error);
+    catch_stop_signals();
 
     int w = 0, h = 0;
     if (get_desktop_resolution(&w, &h) != 0)
@@ -33,6 +34,7 @@ static void start_up()
     set_color_depth(depth);
     if (set_gfx_mode(full_screen_driver(), w, h, 0, 0) != 0)
         fatal("cannot switch to a %dx%d full-screen mode at %d bits: %s", w, h, depth, allegro_error);
+    keep_frame_private();
 
     desktop_bmp = screen_sized_bitmap("desktop picture", w, h);
     finish_desktop_capture();
@@ -45,9 +47,11 @@ static void start_up()
     if (install_timer() != 0)
         fatal("cannot start the timer: %s", allegro_error);
     // Without a sound device the library keeps its silent driver and the toy
-    // simply plays without sound.
+    // simply plays without sound; autodetection picks that driver itself.
     if (install_sound(DIGI_AUTODETECT, MIDI_NONE, nullptr) != 0)
         std::fprintf(stderr, "havoc: no sound device (%s): playing silently\n", allegro_error);
+    else if (digi_driver->id == DIGI_NONE)
+        std::fprintf(stderr, "havoc: no sound device: playing silently\n");
     LOCK_VARIABLE(tick_count);
     LOCK_FUNCTION(tick_handler);
     if (install_int(tick_handler, TICK_MS) != 0)
@@ -65,9 +69,14 @@ static void shut_down()
 
 int main()
 {
+    prepare_process();
+    // A data file that cannot be read stops havoc before the screen is touched.
+    check_data_file();
     start_up();
     run_outer_loop();
     shut_down();
+    if (int signal_number = stop_signal.load())
+        end_by_stop_signal(signal_number);
     return 0;
 }
 END_OF_MAIN()

@@ -17,6 +17,7 @@ int bat_step = 0;
 int saber_step = 0;
 int laser_step = 0;
 int lady_step = 0;
+std::atomic<int> stop_signal{0};
 
 void (*frame_hook)() = nullptr;
 
@@ -56,6 +57,11 @@ int play_at_mouse(SAMPLE *sound)
 int rand_range(int lo, int hi)
 {
     return std::rand() % (hi - lo + 1) + lo;
+}
+
+bool escape_or_stop()
+{
+    return key[KEY_ESC] || stop_signal.load();
 }
 
 void copy_background()

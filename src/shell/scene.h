@@ -62,6 +62,12 @@ extern int saber_step;
 extern int laser_step;
 extern int lady_step;
 
+// The stop signal that has arrived (INT, TERM, QUIT or HUP), 0 while none
+// has. Written only by the platform's signal handler, on whatever thread the
+// signal lands; every loop, the palette's fade included, leaves as soon as it
+// sees it, so havoc ends through its normal shutdown.
+extern std::atomic<int> stop_signal;
+
 // Test seam: called right after every show step (show_frame or show_area).
 // Null in the shipped program.
 extern void (*frame_hook)();
@@ -90,6 +96,9 @@ int rand_range(int lo, int hi);
 
 // Frame skeleton, step 2: a fresh copy of the picture into back_buffer.
 void copy_background();
+
+// Step 1: Escape is down, or a stop signal has come. The loop must leave.
+bool escape_or_stop();
 
 // Step 2 and 3 together: the copy, then a mouse poll where the driver needs one.
 void begin_frame();

@@ -1,12 +1,33 @@
 // The photograph of the user's desktop, taken in two halves around the
-// library's start.
+// library's start, and the few other things havoc needs of the desktop's
+// platform: a process that no library can lock the user out of, stop
+// signals that end through the normal shutdown, and a frame that no other
+// user can read.
 #pragma once
+
+// First of all: descriptors 0 to 2 open (onto the null device where they
+// were closed), so no connection the libraries make later can take one of
+// them and receive what is written to stderr; a note of the stop signals
+// the program was started with ignored (they stay ignored); and the sound
+// library's own complaints kept off stderr, which carries havoc's words only.
+void prepare_process();
 
 // Before the library starts: photographs the whole root window on a
 // connection of its own and keeps the picture; in a Wayland session, whose
 // X root shows nothing, asks the desktop portal for the picture instead.
 // Stops the program with a message when there is no display or no picture.
 void capture_desktop();
+
+// Right after the library has started, which puts in handlers of its own
+// that can end the program with no cleanup: from here on INT, TERM, QUIT and
+// HUP only set stop_signal (see scene.h). The library's emergency key,
+// Ctrl+Alt+End, sends TERM, so it takes the same way out.
+void catch_stop_signals();
+
+// Once the graphics mode is set: the memory the frame shares with the X
+// server becomes readable by this user only, and is marked to go as soon as
+// both havoc and the server let go of it, however havoc ends.
+void keep_frame_private();
 
 // Once the graphics mode and desktop_bmp exist: converts the kept picture
 // into desktop_bmp at the screen's depth, shows it, and drops the picture.
@@ -19,3 +40,8 @@ void finish_desktop_capture();
 // keyboard. On an X desktop that is the full-screen driver; in a Wayland
 // session it is a window the compositor makes full screen and focuses.
 int full_screen_driver();
+
+// After the normal shutdown, when a stop signal ended the loops: restores
+// the display and ends the process by that same signal, so whoever started
+// havoc sees why it ended.
+[[noreturn]] void end_by_stop_signal(int signal_number);

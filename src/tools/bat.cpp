@@ -42,7 +42,7 @@ void run_bat()
     int swing_state = IDLE;
     for (;;) {
         // Escape comes before any drawing, so the screen keeps the last frame.
-        if (key[KEY_ESC]) { current_tool = NO_TOOL; return; }
+        if (escape_or_stop()) { current_tool = NO_TOOL; return; }
         begin_frame();                       // fresh copy of the picture, mouse polled
 
         // The button is looked at only at rest: a swing, once started, runs

@@ -92,7 +92,7 @@ void run_lady()
 
     for (;;) {
         // Escape: the munching stops, back to the palette.
-        if (key[KEY_ESC]) {
+        if (escape_or_stop()) {
             stop_sample(mampf_sound);
             current_tool = NO_TOOL;
             return;

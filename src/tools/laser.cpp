@@ -134,7 +134,7 @@ void run_laser()
 {
     LaserStay stay;
     for (;;) {
-        if (key[KEY_ESC]) { current_tool = NO_TOOL; return; }
+        if (escape_or_stop()) { current_tool = NO_TOOL; return; }
         begin_frame();               // fresh copy of the picture, mouse polled
         pull_trigger(&stay);         // a press jolts the pointer and fires
         advance_shot(&stay);         // firing frames every LASER_PERIOD ticks, then the hole

@@ -158,7 +158,7 @@ void run_saber()
     SaberStay stay;
     for (;;) {
         // Escape: back to the palette; the screen keeps the last frame.
-        if (key[KEY_ESC]) { current_tool = NO_TOOL; return; }
+        if (escape_or_stop()) { current_tool = NO_TOOL; return; }
         begin_frame();                        // fresh copy of the picture, mouse polled
         // The left button holds the blade on; a press starts the hum unless
         // one is still sounding. Released, the trail is broken off.
