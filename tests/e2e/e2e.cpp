@@ -20,8 +20,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <grp.h>
 #include <spawn.h>
 #include <sstream>
+#include <sys/shm.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -279,7 +281,9 @@ bool can_grab_input(XServer &x)
     return keyboard == GrabSuccess && pointer == GrabSuccess;
 }
 
-Havoc::Havoc(XServer *x_, bool with_display, const std::string &data_file) : x(x_)
+Havoc::Havoc(XServer *x_, bool with_display, const std::string &data_file,
+             const std::vector<std::string> &launcher)
+    : x(x_)
 {
     home = make_temp_dir("home");
     workdir = make_temp_dir("cwd");
@@ -296,7 +300,9 @@ Havoc::Havoc(XServer *x_, bool with_display, const std::string &data_file) : x(x
     for (const char *keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS"})
         if (const char *v = std::getenv(keep))
             env.push_back(std::string(keep) + "=" + v);
-    pid = spawn({HAVOC_BINARY}, env, workdir, stderr_path);
+    std::vector<std::string> command = launcher;
+    command.push_back(HAVOC_BINARY);
+    pid = spawn(command, env, workdir, stderr_path);
 }
 
 Havoc::~Havoc()
@@ -475,4 +481,36 @@ double rms(const std::vector<short> &channel, int rate, double from, double to)
     for (size_t i = a; i < b; ++i)
         sum += (double)channel[i] * channel[i];
     return std::sqrt(sum / (double)(b - a));
+}
+
+std::vector<Segment> segments_created_by(int pid)
+{
+    std::vector<Segment> found;
+    std::ifstream list("/proc/sysvipc/shm");
+    std::string header;
+    std::getline(list, header);
+    for (std::string line; std::getline(list, line);) {
+        std::istringstream fields(line);
+        long key, size;
+        int id, creator;
+        std::string mode;
+        if (fields >> key >> id >> mode >> size >> creator && creator == pid)
+            found.push_back({id, (int)std::stol(mode, nullptr, 8)});
+    }
+    return found;
+}
+
+bool readable_by_user(int id, int uid)
+{
+    const int ATTACHED = 0, REFUSED = 1, NOT_THAT_USER = 2;
+    pid_t child = fork();
+    if (child == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0)
+            _exit(NOT_THAT_USER);
+        _exit(shmat(id, nullptr, SHM_RDONLY) == (void *)-1 ? REFUSED : ATTACHED);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_NE(WEXITSTATUS(status), NOT_THAT_USER) << "cannot become user " << uid << ": run the tests as root";
+    return WIFEXITED(status) && WEXITSTATUS(status) == ATTACHED;
 }

@@ -58,8 +58,10 @@ extern const std::string GOOD_DATA_FILE;
 // A run of the real binary in a fresh working directory, with a private
 // HOME whose ALSA output goes to sound.wav. The working directory holds only
 // a copy of `data_file`, as havoc.dat, or nothing when it is empty.
+// `launcher`, when given, starts it: the binary's path is its last argument.
 struct Havoc {
-    explicit Havoc(XServer *x, bool with_display = true, const std::string &data_file = GOOD_DATA_FILE);
+    explicit Havoc(XServer *x, bool with_display = true, const std::string &data_file = GOOD_DATA_FILE,
+                   const std::vector<std::string> &launcher = {});
     ~Havoc();
     Havoc(const Havoc &) = delete;
     Havoc &operator=(const Havoc &) = delete;
@@ -120,3 +122,14 @@ struct Sound {
 Sound read_sound(const std::string &path);
 // RMS of a channel over [from, to) seconds.
 double rms(const std::vector<short> &channel, int rate, double from, double to);
+
+// The System V shared memory segments a process created, as the kernel
+// lists them (what `ipcs -m -p` shows), with their mode bits: permissions,
+// and SHM_DEST once marked for removal.
+struct Segment {
+    int id;
+    int mode;
+};
+std::vector<Segment> segments_created_by(int pid);
+// True when a process of user `uid` can attach the segment to read it.
+bool readable_by_user(int id, int uid);
