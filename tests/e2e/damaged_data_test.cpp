@@ -1,11 +1,16 @@
 // The real binary started on a missing or damaged havoc.dat: it must stop
 // with one line that says what is wrong and fail, never crash or hang. The
 // damaged files are the good one with an object deleted or replaced by
-// broken bytes, repacked with the library's dat tool.
+// broken bytes, repacked with the library's dat tool. A data file that is
+// not there, is not a plain file or cannot be read must be found out before
+// the screen is touched: within a second, and without a window ever mapped.
 #include "e2e.h"
 
 #include <gtest/gtest.h>
 
+#include <X11/Xlib.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -38,14 +43,12 @@ bool shell(const std::string &command)
     return std::system(command.c_str()) == 0;
 }
 
-// The lines havoc itself wrote; the sound library may add its own chatter.
-std::vector<std::string> havoc_lines(const std::string &text)
+std::vector<std::string> lines_of(const std::string &text)
 {
     std::vector<std::string> lines;
     std::stringstream in(text);
     for (std::string line; std::getline(in, line);)
-        if (line.rfind("ALSA lib ", 0) != 0)
-            lines.push_back(line);
+        lines.push_back(line);
     return lines;
 }
 
@@ -126,21 +129,59 @@ Spoil replacing(const std::string &object, std::string bytes)
     };
 }
 
+const bool BEFORE_SCREEN = true;   // found out before the desktop is photographed
+const bool UNPRIVILEGED = true;    // run by a user whom permissions bind: nobody, when we are root
+
 struct Case {
     const char *what;
     Spoil spoil;
     std::vector<std::string> says; // each must be in the one line; "@" is the working dir
+    bool before_screen = false;
+    // What a copy cannot carry (a pipe, a folder, a link, a file its user
+    // may not read): a shell command that makes havoc.dat in the working
+    // directory just before havoc starts there.
+    std::string made_in_place = "";
+    bool unprivileged = false;
 };
+
+// How a case's havoc is started: as it is, or after its data file is made
+// in place; as nobody from a copy nobody may run, when we are root.
+std::vector<std::string> launcher_for(const Case &c)
+{
+    if (c.made_in_place.empty())
+        return {};
+    std::string command = c.made_in_place + " && exec \"$0\"";
+    if (c.unprivileged && geteuid() == 0)
+        command = c.made_in_place + " && chmod 755 . && cp \"$0\" havoc && "
+                  "exec setpriv --reuid=nobody --regid=nogroup --clear-groups ./havoc";
+    return {"/bin/sh", "-c", command};
+}
 
 std::vector<Case> cases()
 {
     const std::string replace = "replace it with a good copy";
     return {
         {"no data file", no_data_file(),
-         {"havoc: cannot open havoc.dat in @", "run havoc from the folder that holds it"}},
+         {"havoc: cannot open havoc.dat in @", "run havoc from the folder that holds it"}, BEFORE_SCREEN},
         {"empty data file", data_file_of([] { return std::string(); }),
-         {"havoc.dat in @ is not a havoc data file", replace}},
+         {"havoc.dat in @ is not a havoc data file", replace}, BEFORE_SCREEN},
         {"data file of garbage", data_file_of([] { return garbage(5000); }),
+         {"havoc.dat in @ is not a havoc data file", replace}, BEFORE_SCREEN},
+        {"named pipe", no_data_file(), {"havoc.dat in @ is a named pipe, not a file", replace}, BEFORE_SCREEN,
+         "mkfifo havoc.dat"},
+        {"folder", no_data_file(), {"havoc.dat in @ is a folder, not a file", replace}, BEFORE_SCREEN,
+         "mkdir havoc.dat"},
+        {"device", no_data_file(), {"havoc.dat in @ is a device, not a file", replace}, BEFORE_SCREEN,
+         "ln -s /dev/zero havoc.dat"},
+        {"link to nothing", no_data_file(),
+         {"cannot open havoc.dat (a link to gone.dat) in @: No such file or directory", replace}, BEFORE_SCREEN,
+         "ln -s gone.dat havoc.dat"},
+        {"link to itself", no_data_file(),
+         {"cannot open havoc.dat (a link to havoc.dat) in @: Too many levels of symbolic links", replace},
+         BEFORE_SCREEN, "ln -s havoc.dat havoc.dat"},
+        {"unreadable", no_data_file(), {"cannot open havoc.dat in @: Permission denied", replace}, BEFORE_SCREEN,
+         "cp " + GOOD_DATA_FILE + " havoc.dat && chmod 000 havoc.dat", UNPRIVILEGED},
+        {"compressed file of garbage", data_file_of([] { return "slh!" + garbage(5000); }),
          {"havoc.dat in @ is not a havoc data file", replace}},
         {"data file cut after its first objects",
          data_file_of([] { std::string d = read_file(GOOD_DATA_FILE); return d.substr(0, d.size() / 3); }),
@@ -175,21 +216,40 @@ std::vector<Case> cases()
     };
 }
 
+// True when some window became visible since the last call.
+bool window_mapped(XServer &x)
+{
+    XSync(x.display, False);
+    XEvent event;
+    bool mapped = false;
+    while (XCheckTypedEvent(x.display, MapNotify, &event))
+        mapped = true;
+    return mapped;
+}
+
 TEST(DamagedData, EachFaultStopsHavocWithOneLineThatNamesIt)
 {
+    const double BEFORE_SCREEN_SECONDS = 1;
     XServer x(640, 480, 24);
+    XSelectInput(x.display, DefaultRootWindow(x.display), SubstructureNotifyMask);
     for (const Case &c : cases()) {
         SCOPED_TRACE(c.what);
         std::string staging = make_temp_dir("spoilt");
         std::string spoilt = staging + "/havoc.dat";
         c.spoil(spoilt);
-        Havoc havoc(&x, true, access(spoilt.c_str(), F_OK) == 0 ? spoilt : "");
+        window_mapped(x);
+        Havoc havoc(&x, true, access(spoilt.c_str(), F_OK) == 0 ? spoilt : "", launcher_for(c));
         shell("rm -rf " + staging);
         ASSERT_TRUE(havoc.wait_exit(EXIT_SECONDS)) << "still running after " << EXIT_SECONDS << " s";
+        std::chrono::duration<double> lasted = std::chrono::system_clock::now() - havoc.started;
         std::string errors = havoc.stderr_text();
         ASSERT_TRUE(WIFEXITED(havoc.status)) << "ended by signal " << WTERMSIG(havoc.status) << "\n" << errors;
         EXPECT_EQ(WEXITSTATUS(havoc.status), 1) << errors;
-        std::vector<std::string> lines = havoc_lines(errors);
+        if (c.before_screen) {
+            EXPECT_LT(lasted.count(), BEFORE_SCREEN_SECONDS);
+            EXPECT_FALSE(window_mapped(x)) << "a window showed before the message";
+        }
+        std::vector<std::string> lines = lines_of(errors);
         ASSERT_EQ(lines.size(), 1u) << errors;
         EXPECT_EQ(lines[0].rfind("havoc: ", 0), 0u) << lines[0];
         for (std::string expected : c.says) {

@@ -302,6 +302,7 @@ Havoc::Havoc(XServer *x_, bool with_display, const std::string &data_file,
             env.push_back(std::string(keep) + "=" + v);
     std::vector<std::string> command = launcher;
     command.push_back(HAVOC_BINARY);
+    started = std::chrono::system_clock::now();
     pid = spawn(command, env, workdir, stderr_path);
 }
 
@@ -483,7 +484,14 @@ double rms(const std::vector<short> &channel, int rate, double from, double to)
     return std::sqrt(sum / (double)(b - a));
 }
 
-std::vector<Segment> segments_created_by(int pid)
+// The System V shared memory segments a process created, as the kernel
+// lists them, with their mode bits: permissions, and SHM_DEST once marked
+// for removal.
+struct Segment {
+    int id;
+    int mode;
+};
+static std::vector<Segment> segments_created_by(int pid)
 {
     std::vector<Segment> found;
     std::ifstream list("/proc/sysvipc/shm");
@@ -500,7 +508,7 @@ std::vector<Segment> segments_created_by(int pid)
     return found;
 }
 
-bool readable_by_user(int id, int uid)
+static bool readable_by_user(int id, int uid)
 {
     const int ATTACHED = 0, REFUSED = 1, NOT_THAT_USER = 2;
     pid_t child = fork();
@@ -511,6 +519,32 @@ bool readable_by_user(int id, int uid)
     }
     int status = 0;
     waitpid(child, &status, 0);
-    EXPECT_NE(WEXITSTATUS(status), NOT_THAT_USER) << "cannot become user " << uid << ": run the tests as root";
+    EXPECT_NE(WEXITSTATUS(status), NOT_THAT_USER) << "cannot become user " << uid;
     return WIFEXITED(status) && WEXITSTATUS(status) == ATTACHED;
+}
+
+std::vector<std::string> frame_memory_faults(int pid)
+{
+    const int NOBODY = 65534, OWNER_ONLY = 0600, PERMISSIONS = 0777;
+    std::vector<std::string> faults;
+    std::vector<Segment> segments = segments_created_by(pid);
+    if (segments.empty())
+        faults.push_back("no shared memory for the frame");
+    for (const Segment &s : segments) {
+        if ((s.mode & PERMISSIONS) != OWNER_ONLY) {
+            char mode[16];
+            std::snprintf(mode, sizeof mode, "%03o", s.mode & PERMISSIONS);
+            faults.push_back(std::string("shared memory of mode ") + mode);
+        }
+        if (!(s.mode & SHM_DEST))
+            faults.push_back("shared memory not marked for removal");
+        if (geteuid() == 0 && readable_by_user(s.id, NOBODY))
+            faults.push_back("shared memory readable by nobody");
+    }
+    return faults;
+}
+
+bool shared_memory_left(int pid)
+{
+    return !segments_created_by(pid).empty();
 }

@@ -76,6 +76,7 @@ struct Havoc {
 
     XServer *x;
     int pid = -1;
+    std::chrono::system_clock::time_point started;
     int status = 0;
     bool exited = false;
     std::string home, workdir, stderr_path;
@@ -123,13 +124,10 @@ Sound read_sound(const std::string &path);
 // RMS of a channel over [from, to) seconds.
 double rms(const std::vector<short> &channel, int rate, double from, double to);
 
-// The System V shared memory segments a process created, as the kernel
-// lists them (what `ipcs -m -p` shows), with their mode bits: permissions,
-// and SHM_DEST once marked for removal.
-struct Segment {
-    int id;
-    int mode;
-};
-std::vector<Segment> segments_created_by(int pid);
-// True when a process of user `uid` can attach the segment to read it.
-bool readable_by_user(int id, int uid);
+// What is wrong with the shared memory of a running havoc's frame: nothing
+// when it exists, only its own user can read it (as root: `nobody` cannot
+// attach it), and it is marked to go once havoc and the server let go.
+std::vector<std::string> frame_memory_faults(int pid);
+// True while a segment a process created is still there (what `ipcs -m -p`
+// shows), as after an abort used to leave it.
+bool shared_memory_left(int pid);

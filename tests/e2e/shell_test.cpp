@@ -65,6 +65,8 @@ TEST_P(AtDepth, ShowsTheDesktopUnchangedAndLeavesCleanlyOnEscape)
     int changed = -1;
     EXPECT_TRUE(wait_until([&] { return (changed = changed_pixels(x, desktop, tolerance)) == 0; }, START_SECONDS))
         << changed << " pixels differ from the desktop at depth " << depth;
+    // The server still shows frames through the memory no one else can read.
+    EXPECT_EQ(frame_memory_faults(havoc.pid), std::vector<std::string>{});
 
     ASSERT_TRUE(quit_with_escape(x, havoc)) << havoc.stderr_text();
     ASSERT_TRUE(WIFEXITED(havoc.status));
@@ -72,6 +74,7 @@ TEST_P(AtDepth, ShowsTheDesktopUnchangedAndLeavesCleanlyOnEscape)
     EXPECT_FALSE(fullscreen_window_mapped(x));
     EXPECT_TRUE(can_grab_input(x));
     EXPECT_EQ(havoc.working_dir_files(), std::vector<std::string>{"havoc.dat"});
+    EXPECT_TRUE(wait_until([&] { return !shared_memory_left(havoc.pid); }, EXIT_SECONDS));
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktop, AtDepth, testing::Values(24, 16, 15, 8));
@@ -105,6 +108,18 @@ TEST(Shell, WithoutADisplayItSaysSoInOneLineAndFails)
     std::string text = havoc.stderr_text();
     EXPECT_NE(text.find("havoc: cannot open display"), std::string::npos) << text;
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+}
+
+TEST(Shell, WithoutASoundDeviceItSaysSoInOneLineAndPlaysSilently)
+{
+    XServer x(W, H, 24);
+    // An empty configuration: the sound library finds no device at all.
+    Havoc havoc(&x, true, GOOD_DATA_FILE, {"env", "ALSA_CONFIG_PATH=/dev/null"});
+    ASSERT_TRUE(wait_until([&] { return fullscreen_window_mapped(x); }, START_SECONDS)) << havoc.stderr_text();
+    ASSERT_TRUE(quit_with_escape(x, havoc));
+    ASSERT_TRUE(WIFEXITED(havoc.status));
+    EXPECT_EQ(WEXITSTATUS(havoc.status), 0);
+    EXPECT_EQ(havoc.stderr_text(), "havoc: no sound device: playing silently\n");
 }
 
 }  // namespace

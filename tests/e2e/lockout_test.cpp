@@ -1,17 +1,24 @@
-// Signals at random moments in every loop of the real binary: whatever the
-// signal and whenever it lands, havoc must end by that signal (never by an
-// abort), give the desktop back (no full-screen window, keyboard and pointer
-// free), leave no shared memory behind, and say nothing on stderr. While it
-// runs, its frame's shared memory must be readable by no other user.
+// Whatever happens while it runs, havoc must never lock the user out of
+// their desktop, nor leave their screen where others can read it.
 //
-// Each run waits for the palette's one-second fade, so the runs are spread
-// over several private X servers at once.
+// Signals at random moments in every loop: whatever the signal and whenever
+// it lands, havoc ends by that signal (never by an abort), gives the desktop
+// back (no full-screen window, keyboard and pointer free), leaves no shared
+// memory behind and says nothing on stderr; while it runs, its frame's
+// shared memory is readable by no other user. Each run waits for the
+// palette's one-second fade, so the runs are spread over several private X
+// servers at once.
+//
+// Started with its standard streams closed, it plays as ever. Its emergency
+// key takes the same way out as TERM. A lost X server ends it at once.
 #include "e2e.h"
 
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 #include <algorithm>
 #include <atomic>
@@ -30,8 +37,6 @@ namespace {
 
 const int W = 640, H = 480;
 const double START_SECONDS = 30, EXIT_SECONDS = 20;
-const int NOBODY = 65534;
-const int PRIVATE_TO_OWNER = 0600;
 
 enum Loop { PALETTE, BAT, SABER, LASER, LADY };
 const char *const LOOP_NAMES[] = {"palette", "bat", "lightsaber", "laser", "lady"};
@@ -95,23 +100,6 @@ bool take_tool(Lane &lane, Loop loop)
     }, START_SECONDS);
 }
 
-Faults check_frame_memory_is_private(int pid)
-{
-    Faults faults;
-    std::vector<Segment> segments = segments_created_by(pid);
-    if (segments.empty())
-        faults.push_back("no shared memory for the frame");
-    for (const Segment &s : segments) {
-        if ((s.mode & 0777) != PRIVATE_TO_OWNER)
-            faults.push_back("segment mode " + std::to_string(s.mode & 0777));
-        if (!(s.mode & SHM_DEST))
-            faults.push_back("segment not marked for removal");
-        if (geteuid() == 0 && readable_by_user(s.id, NOBODY))
-            faults.push_back("segment readable by nobody");
-    }
-    return faults;
-}
-
 Faults one_run(Lane &lane, const SignalRun &run, double delay_fraction)
 {
     Faults faults;
@@ -123,7 +111,7 @@ Faults one_run(Lane &lane, const SignalRun &run, double delay_fraction)
     if (run.loop != PALETTE) {
         if (!take_tool(lane, run.loop))
             return {"could not take the tool"};
-        faults = check_frame_memory_is_private(havoc.pid);
+        faults = frame_memory_faults(havoc.pid);
         // The tools at work: the bat swings, the blade burns, the laser fires.
         if (run.loop != LADY) {
             press_button(lane.x);
@@ -147,7 +135,7 @@ Faults one_run(Lane &lane, const SignalRun &run, double delay_fraction)
         faults.push_back("full-screen window left mapped");
     if (!can_grab_input(lane.x))
         faults.push_back("keyboard or pointer still grabbed");
-    if (!wait_until([&] { return segments_created_by(havoc.pid).empty(); }, EXIT_SECONDS))
+    if (!wait_until([&] { return !shared_memory_left(havoc.pid); }, EXIT_SECONDS))
         faults.push_back("shared memory left behind");
     std::string said = havoc.stderr_text();
     if (!said.empty())
@@ -239,6 +227,84 @@ TEST(Signals, EverySignalInEveryLoopEndsHavocByThatSignalWithTheDesktopGivenBack
     for (const SignalRun &run : runs({SIGKILL, SIGHUP, SIGUSR1}, 24, 1))
         all.push_back(run);
     run_all(all, {24, 24, 24, 24, 24, 16});
+}
+
+// Escape on the palette quits once its fade-in is over; keep pressing.
+bool quit_from_palette(Lane &lane, Havoc &havoc)
+{
+    return wait_until([&] {
+        tap_key(lane.x, XK_Escape);
+        return !havoc.running();
+    }, EXIT_SECONDS);
+}
+
+TEST(ClosedStreams, HavocPlaysAndQuitsAsEverWithoutThem)
+{
+    Lane lane(24);
+    for (const char *closing : {"2>&-", "<&- >&- 2>&-"}) {
+        SCOPED_TRACE(closing);
+        Havoc havoc(&lane.x, true, GOOD_DATA_FILE, {"/bin/sh", "-c", std::string("exec \"$0\" ") + closing});
+        ASSERT_TRUE(wait_until([&] { return fullscreen_window_mapped(lane.x); }, START_SECONDS));
+        ASSERT_TRUE(take_tool(lane, BAT)) << "the palette does not answer";
+        click(lane.x, W / 2, H / 2);
+        tap_key(lane.x, XK_Escape);
+        ASSERT_TRUE(wait_until([&] { return !end_icon_shows_desktop(lane); }, START_SECONDS))
+            << "Escape in the bat did not bring the palette back";
+        ASSERT_TRUE(quit_from_palette(lane, havoc));
+        ASSERT_TRUE(WIFEXITED(havoc.status)) << "ended by signal " << WTERMSIG(havoc.status);
+        EXPECT_EQ(WEXITSTATUS(havoc.status), 0);
+    }
+}
+
+// Checks that havoc ended by TERM and gave everything back.
+void expect_ended_cleanly_by_term(Lane &lane, Havoc &havoc)
+{
+    ASSERT_TRUE(havoc.wait_exit(EXIT_SECONDS));
+    ASSERT_TRUE(WIFSIGNALED(havoc.status)) << "exit status " << WEXITSTATUS(havoc.status);
+    EXPECT_EQ(WTERMSIG(havoc.status), SIGTERM);
+    EXPECT_FALSE(fullscreen_window_mapped(lane.x));
+    EXPECT_TRUE(can_grab_input(lane.x));
+    EXPECT_TRUE(wait_until([&] { return !shared_memory_left(havoc.pid); }, EXIT_SECONDS));
+    EXPECT_EQ(havoc.stderr_text(), "");
+}
+
+TEST(EmergencyKey, CtrlAltEndLeavesLikeTerm)
+{
+    Lane lane(24);
+    Havoc havoc(&lane.x);
+    ASSERT_TRUE(wait_until([&] { return fullscreen_window_mapped(lane.x); }, START_SECONDS));
+    ASSERT_TRUE(take_tool(lane, LASER));
+    press_button(lane.x);
+    Display *d = lane.x.display;
+    const KeySym chord[] = {XK_Control_L, XK_Alt_L, XK_End};
+    for (KeySym k : chord)
+        XTestFakeKeyEvent(d, XKeysymToKeycode(d, k), True, 0);
+    XFlush(d);
+    bool ended = havoc.wait_exit(EXIT_SECONDS);
+    for (KeySym k : chord)
+        XTestFakeKeyEvent(d, XKeysymToKeycode(d, k), False, 0);
+    release_button(lane.x);
+    ASSERT_TRUE(ended) << "the emergency key did nothing";
+    expect_ended_cleanly_by_term(lane, havoc);
+}
+
+TEST(LostServer, HavocSaysSoAndEndsAtOnce)
+{
+    Lane lane(24);
+    Havoc havoc(&lane.x);
+    ASSERT_TRUE(wait_until([&] { return fullscreen_window_mapped(lane.x); }, START_SECONDS));
+    ASSERT_TRUE(take_tool(lane, SABER));
+    kill(lane.x.pid, SIGKILL);
+    waitpid(lane.x.pid, nullptr, 0);
+    // The test's own connection went with the server: closing it would only
+    // report the loss again.
+    lane.x.pid = -1;
+    lane.x.display = nullptr;
+    ASSERT_TRUE(havoc.wait_exit(EXIT_SECONDS)) << "still running without its X server";
+    ASSERT_TRUE(WIFEXITED(havoc.status)) << "ended by signal " << WTERMSIG(havoc.status);
+    EXPECT_EQ(WEXITSTATUS(havoc.status), 1);
+    EXPECT_EQ(havoc.stderr_text(), "havoc: lost the connection to the X server\n");
+    EXPECT_FALSE(shared_memory_left(havoc.pid));
 }
 
 }  // namespace
