@@ -22,91 +22,6 @@
 #include <unistd.h>
 #include <vector>
 
-static const int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGQUIT, SIGHUP};
-static const int STOP_SIGNAL_COUNT = sizeof STOP_SIGNALS / sizeof STOP_SIGNALS[0];
-static bool ignored_at_start[STOP_SIGNAL_COUNT];
-static const int STANDARD_STREAMS = 3;
-static const int EXIT_STATUS_OF_SIGNAL = 128;
-static const mode_t OWNER_ONLY = 0600;
-
-static void keep_quiet(const char *, int, const char *, int, const char *, ...)
-{
-}
-
-// With the server gone there is no display left to restore, and the
-// library's exit path could wait for ever on a lock the broken connection
-// holds: say so and go at once.
-static int lost_x_server(Display *)
-{
-    static const char message[] = "havoc: lost the connection to the X server\n";
-    ssize_t written = write(STDERR_FILENO, message, sizeof message - 1);
-    (void)written;
-    _exit(EXIT_FAILURE);
-}
-
-void prepare_process()
-{
-    for (int fd = 0; fd < STANDARD_STREAMS; ++fd)
-        if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) != fd)
-            fatal("cannot open the null device for descriptor %d", fd);
-    for (int i = 0; i < STOP_SIGNAL_COUNT; ++i) {
-        struct sigaction now;
-        ignored_at_start[i] = sigaction(STOP_SIGNALS[i], nullptr, &now) == 0 && now.sa_handler == SIG_IGN;
-    }
-    snd_lib_error_set_handler(keep_quiet);
-    XSetIOErrorHandler(lost_x_server);
-}
-
-// Only a note: everything else waits for the loops to see it.
-static void note_stop_signal(int signal_number)
-{
-    stop_signal.store(signal_number);
-}
-
-void catch_stop_signals()
-{
-    for (int i = 0; i < STOP_SIGNAL_COUNT; ++i) {
-        struct sigaction action = {};
-        action.sa_handler = ignored_at_start[i] ? SIG_IGN : note_stop_signal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(STOP_SIGNALS[i], &action, nullptr);
-    }
-}
-
-// The library's X driver made the segment readable and writable by every
-// local user, and removes it only when it closes normally. The server
-// attached it before set_gfx_mode returned, so it can go from the system's
-// list now: Linux keeps an attached, removed segment until the last detach,
-// which the kernel does for a process however it ends.
-void keep_frame_private()
-{
-    if (!_xwin.use_shm)
-        return;
-    int id = _xwin.shminfo.shmid;
-    struct shmid_ds segment;
-    if (shmctl(id, IPC_STAT, &segment) == 0) {
-        segment.shm_perm.mode = OWNER_ONLY;
-        shmctl(id, IPC_SET, &segment);
-    }
-    shmctl(id, IPC_RMID, nullptr);
-}
-
-void end_by_stop_signal(int signal_number)
-{
-    allegro_exit();
-    // A QUIT would otherwise leave a core file, and the photograph in it, on disk.
-    struct rlimit no_core = {0, 0};
-    setrlimit(RLIMIT_CORE, &no_core);
-    std::signal(signal_number, SIG_DFL);
-    sigset_t just_this;
-    sigemptyset(&just_this);
-    sigaddset(&just_this, signal_number);
-    pthread_sigmask(SIG_UNBLOCK, &just_this, nullptr);
-    std::raise(signal_number);
-    _exit(EXIT_STATUS_OF_SIGNAL + signal_number);
-}
-
 // The picture between the two halves: either 0xRRGGBB pixels, or colour
 // indices with the colormap they index (8-bit PseudoColor desktops).
 static int kept_w, kept_h;
@@ -254,4 +169,92 @@ int full_screen_driver()
         return GFX_AUTODETECT_FULLSCREEN;
     mark_window_full_screen();
     return GFX_XWINDOWS;
+}
+
+// The process around the photograph.
+
+static const int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGQUIT, SIGHUP};
+static const int STOP_SIGNAL_COUNT = sizeof STOP_SIGNALS / sizeof STOP_SIGNALS[0];
+static bool ignored_at_start[STOP_SIGNAL_COUNT];
+static const int STANDARD_STREAMS = 3;
+static const int EXIT_STATUS_OF_SIGNAL = 128;
+static const mode_t OWNER_ONLY = 0600;
+
+// The sound library's own complaints (no card, no mixer) would go to
+// stderr; havoc says what matters in its own words.
+static void keep_quiet(const char *, int, const char *, int, const char *, ...)
+{
+}
+
+// With the server gone there is no display left to restore, and the
+// library's exit path could wait for ever on a lock the broken connection
+// holds: say so and go at once.
+static int lost_x_server(Display *)
+{
+    static const char message[] = "havoc: lost the connection to the X server\n";
+    [[maybe_unused]] ssize_t written = write(STDERR_FILENO, message, sizeof message - 1);
+    _exit(EXIT_FAILURE);
+}
+
+void prepare_process()
+{
+    for (int fd = 0; fd < STANDARD_STREAMS; ++fd)
+        if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) != fd)
+            fatal("cannot open the null device for descriptor %d", fd);
+    for (int i = 0; i < STOP_SIGNAL_COUNT; ++i) {
+        struct sigaction now;
+        ignored_at_start[i] = sigaction(STOP_SIGNALS[i], nullptr, &now) == 0 && now.sa_handler == SIG_IGN;
+    }
+    snd_lib_error_set_handler(keep_quiet);
+    XSetIOErrorHandler(lost_x_server);
+}
+
+// Only a note: everything else waits for the loops to see it.
+static void note_stop_signal(int signal_number)
+{
+    stop_signal.store(signal_number);
+}
+
+void catch_stop_signals()
+{
+    for (int i = 0; i < STOP_SIGNAL_COUNT; ++i) {
+        struct sigaction action = {};
+        action.sa_handler = ignored_at_start[i] ? SIG_IGN : note_stop_signal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(STOP_SIGNALS[i], &action, nullptr);
+    }
+}
+
+// The library's X driver made the segment readable and writable by every
+// local user, and removes it only when it closes normally. The server
+// attached it before set_gfx_mode returned, so it can go from the system's
+// list now: Linux keeps an attached, removed segment until the last detach,
+// which the kernel does for a process however it ends.
+void keep_frame_private()
+{
+    if (!_xwin.use_shm)
+        return;
+    int id = _xwin.shminfo.shmid;
+    struct shmid_ds segment;
+    if (shmctl(id, IPC_STAT, &segment) == 0) {
+        segment.shm_perm.mode = OWNER_ONLY;
+        shmctl(id, IPC_SET, &segment);
+    }
+    shmctl(id, IPC_RMID, nullptr);
+}
+
+void end_by_stop_signal(int signal_number)
+{
+    allegro_exit();
+    // A QUIT would otherwise leave a core file, and the photograph in it, on disk.
+    struct rlimit no_core = {0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
+    std::signal(signal_number, SIG_DFL);
+    sigset_t just_this;
+    sigemptyset(&just_this);
+    sigaddset(&just_this, signal_number);
+    pthread_sigmask(SIG_UNBLOCK, &just_this, nullptr);
+    std::raise(signal_number);
+    _exit(EXIT_STATUS_OF_SIGNAL + signal_number);
 }

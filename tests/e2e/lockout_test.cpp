@@ -256,6 +256,17 @@ TEST(ClosedStreams, HavocPlaysAndQuitsAsEverWithoutThem)
     }
 }
 
+TEST(IgnoredAtStart, AnInterruptHavocWasStartedToIgnoreStaysIgnored)
+{
+    Lane lane(24);
+    Havoc havoc(&lane.x, true, "", {"/bin/sh", "-c", "trap '' INT; exec \"$0\""});
+    ASSERT_TRUE(wait_until([&] { return fullscreen_window_mapped(lane.x); }, START_SECONDS));
+    havoc.signal(SIGINT);
+    ASSERT_TRUE(quit_from_palette(lane, havoc));
+    ASSERT_TRUE(WIFEXITED(havoc.status)) << "ended by signal " << WTERMSIG(havoc.status);
+    EXPECT_EQ(WEXITSTATUS(havoc.status), 0);
+}
+
 // Checks that havoc ended by TERM and gave everything back.
 void expect_ended_cleanly_by_term(Lane &lane, Havoc &havoc)
 {
