@@ -25,20 +25,20 @@
 #include <csignal>
 #include <cstdio>
 #include <map>
-#include <tuple>
 #include <mutex>
 #include <random>
-#include <sys/shm.h>
 #include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
+#include <tuple>
 
 namespace {
 
 const int W = 640, H = 480;
 const double START_SECONDS = 30, EXIT_SECONDS = 20;
 
+// The tools in the order of their icons on the palette, from slot 0.
 enum Loop { PALETTE, BAT, SABER, LASER, LADY };
+const int END_SLOT = 4;
 const char *const LOOP_NAMES[] = {"palette", "bat", "lightsaber", "laser", "lady"};
 
 // How long after the loop is known to run the signal is sent, at most: the
@@ -60,7 +60,7 @@ using Faults = std::vector<std::string>;
 std::vector<unsigned long> end_icon_pixels(XServer &x)
 {
     const int SIDE = 32;
-    XImage *image = XGetImage(x.display, DefaultRootWindow(x.display), slot_x(W, 4) - SIDE / 2,
+    XImage *image = XGetImage(x.display, DefaultRootWindow(x.display), slot_x(W, END_SLOT) - SIDE / 2,
                               slot_y(H) - SIDE / 2, SIDE, SIDE, AllPlanes, ZPixmap);
     std::vector<unsigned long> pixels;
     for (int y = 0; y < SIDE; ++y)
