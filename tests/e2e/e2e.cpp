@@ -484,25 +484,30 @@ double rms(const std::vector<short> &channel, int rate, double from, double to)
     return std::sqrt(sum / (double)(b - a));
 }
 
-// The System V shared memory segments a process created, as the kernel
-// lists them, with their mode bits: permissions, and SHM_DEST once marked
-// for removal.
+// The System V shared memory segments a run of havoc created, as the
+// kernel lists them, with their mode bits: permissions, and SHM_DEST once
+// marked for removal. Segments that other runs leaked stay listed with the
+// number of the process that made them, which a later process may be given
+// again; those were last changed before this run started.
 struct Segment {
     int id;
     int mode;
 };
-static std::vector<Segment> segments_created_by(int pid)
+static std::vector<Segment> segments_of(const Havoc &havoc)
 {
+    long start_second = std::chrono::duration_cast<std::chrono::seconds>(havoc.started.time_since_epoch()).count();
     std::vector<Segment> found;
     std::ifstream list("/proc/sysvipc/shm");
     std::string header;
     std::getline(list, header);
     for (std::string line; std::getline(list, line);) {
         std::istringstream fields(line);
-        long key, size;
-        int id, creator;
+        long key, size, last_attach, last_detach, last_change;
+        int id, creator, last_user, attached, uid, gid, creator_uid, creator_gid;
         std::string mode;
-        if (fields >> key >> id >> mode >> size >> creator && creator == pid)
+        if (fields >> key >> id >> mode >> size >> creator >> last_user >> attached >> uid >> gid >>
+                creator_uid >> creator_gid >> last_attach >> last_detach >> last_change &&
+            creator == havoc.pid && last_change >= start_second)
             found.push_back({id, (int)std::stol(mode, nullptr, 8)});
     }
     return found;
@@ -523,11 +528,11 @@ static bool readable_by_user(int id, int uid)
     return WIFEXITED(status) && WEXITSTATUS(status) == ATTACHED;
 }
 
-std::vector<std::string> frame_memory_faults(int pid)
+std::vector<std::string> frame_memory_faults(const Havoc &havoc)
 {
     const int NOBODY = 65534, OWNER_ONLY = 0600, PERMISSIONS = 0777;
     std::vector<std::string> faults;
-    std::vector<Segment> segments = segments_created_by(pid);
+    std::vector<Segment> segments = segments_of(havoc);
     if (segments.empty())
         faults.push_back("no shared memory for the frame");
     for (const Segment &s : segments) {
@@ -544,7 +549,7 @@ std::vector<std::string> frame_memory_faults(int pid)
     return faults;
 }
 
-bool shared_memory_left(int pid)
+bool shared_memory_left(const Havoc &havoc)
 {
-    return !segments_created_by(pid).empty();
+    return !segments_of(havoc).empty();
 }

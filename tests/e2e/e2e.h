@@ -76,7 +76,7 @@ struct Havoc {
 
     XServer *x;
     int pid = -1;
-    std::chrono::system_clock::time_point started;
+    std::chrono::system_clock::time_point started;   // just before it was started
     int status = 0;
     bool exited = false;
     std::string home, workdir, stderr_path;
@@ -127,7 +127,7 @@ double rms(const std::vector<short> &channel, int rate, double from, double to);
 // What is wrong with the shared memory of a running havoc's frame: nothing
 // when it exists, only its own user can read it (as root: `nobody` cannot
 // attach it), and it is marked to go once havoc and the server let go.
-std::vector<std::string> frame_memory_faults(int pid);
-// True while a segment a process created is still there (what `ipcs -m -p`
-// shows), as after an abort used to leave it.
-bool shared_memory_left(int pid);
+std::vector<std::string> frame_memory_faults(const Havoc &havoc);
+// True while a segment this run of havoc created is still there (what
+// `ipcs -m -p` shows), as after an abort used to leave it.
+bool shared_memory_left(const Havoc &havoc);

@@ -111,7 +111,7 @@ Faults one_run(Lane &lane, const SignalRun &run, double delay_fraction)
     if (run.loop != PALETTE) {
         if (!take_tool(lane, run.loop))
             return {"could not take the tool"};
-        faults = frame_memory_faults(havoc.pid);
+        faults = frame_memory_faults(havoc);
         // The tools at work: the bat swings, the blade burns, the laser fires.
         if (run.loop != LADY) {
             press_button(lane.x);
@@ -135,7 +135,7 @@ Faults one_run(Lane &lane, const SignalRun &run, double delay_fraction)
         faults.push_back("full-screen window left mapped");
     if (!can_grab_input(lane.x))
         faults.push_back("keyboard or pointer still grabbed");
-    if (!wait_until([&] { return !shared_memory_left(havoc.pid); }, EXIT_SECONDS))
+    if (!wait_until([&] { return !shared_memory_left(havoc); }, EXIT_SECONDS))
         faults.push_back("shared memory left behind");
     std::string said = havoc.stderr_text();
     if (!said.empty())
@@ -275,7 +275,7 @@ void expect_ended_cleanly_by_term(Lane &lane, Havoc &havoc)
     EXPECT_EQ(WTERMSIG(havoc.status), SIGTERM);
     EXPECT_FALSE(fullscreen_window_mapped(lane.x));
     EXPECT_TRUE(can_grab_input(lane.x));
-    EXPECT_TRUE(wait_until([&] { return !shared_memory_left(havoc.pid); }, EXIT_SECONDS));
+    EXPECT_TRUE(wait_until([&] { return !shared_memory_left(havoc); }, EXIT_SECONDS));
     EXPECT_EQ(havoc.stderr_text(), "");
 }
 
@@ -315,7 +315,7 @@ TEST(LostServer, HavocSaysSoAndEndsAtOnce)
     ASSERT_TRUE(WIFEXITED(havoc.status)) << "ended by signal " << WTERMSIG(havoc.status);
     EXPECT_EQ(WEXITSTATUS(havoc.status), 1);
     EXPECT_EQ(havoc.stderr_text(), "havoc: lost the connection to the X server\n");
-    EXPECT_FALSE(shared_memory_left(havoc.pid));
+    EXPECT_FALSE(shared_memory_left(havoc));
 }
 
 }  // namespace

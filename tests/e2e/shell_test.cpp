@@ -66,7 +66,7 @@ TEST_P(AtDepth, ShowsTheDesktopUnchangedAndLeavesCleanlyOnEscape)
     EXPECT_TRUE(wait_until([&] { return (changed = changed_pixels(x, desktop, tolerance)) == 0; }, START_SECONDS))
         << changed << " pixels differ from the desktop at depth " << depth;
     // The server still shows frames through the memory no one else can read.
-    EXPECT_EQ(frame_memory_faults(havoc.pid), std::vector<std::string>{});
+    EXPECT_EQ(frame_memory_faults(havoc), std::vector<std::string>{});
 
     ASSERT_TRUE(quit_with_escape(x, havoc)) << havoc.stderr_text();
     ASSERT_TRUE(WIFEXITED(havoc.status));
@@ -74,7 +74,7 @@ TEST_P(AtDepth, ShowsTheDesktopUnchangedAndLeavesCleanlyOnEscape)
     EXPECT_FALSE(fullscreen_window_mapped(x));
     EXPECT_TRUE(can_grab_input(x));
     EXPECT_EQ(havoc.working_dir_files(), std::vector<std::string>{"havoc.dat"});
-    EXPECT_TRUE(wait_until([&] { return !shared_memory_left(havoc.pid); }, EXIT_SECONDS));
+    EXPECT_TRUE(wait_until([&] { return !shared_memory_left(havoc); }, EXIT_SECONDS));
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktop, AtDepth, testing::Values(24, 16, 15, 8));
