@@ -83,6 +83,7 @@ static const char *kind_of_file(std::filesystem::file_type type)
 // compressed one, whose contents only the library can check.
 static const char PLAIN_FILE_MAGIC[] = "slh.ALL.";
 static const char PACKED_FILE_MAGIC[] = "slh!";
+static const size_t READ_CHUNK = 65536;
 
 void check_data_file()
 {
@@ -111,7 +112,7 @@ void check_data_file()
     // screen is touched, rather than halfway through the loads.
     char start[sizeof PLAIN_FILE_MAGIC - 1] = {};
     size_t got = std::fread(start, 1, sizeof start, file);
-    char rest[1 << 16];
+    static char rest[READ_CHUNK];
     while (std::fread(rest, 1, sizeof rest, file) == sizeof rest)
         ;
     int read_error = std::ferror(file) ? errno : 0;
