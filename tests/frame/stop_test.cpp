@@ -17,7 +17,7 @@
 
 namespace {
 
-const int PRESSED = 1, FADE_OVER = 100;
+const int FADE_OVER = 100;
 
 struct StopCase {
     const char *what;
@@ -34,12 +34,12 @@ TEST(StopSignal, EveryLoopLeavesAtItsNextEscapeCheck)
     const StopCase cases[] = {
         {"palette fading in", palette, hold(20, {10, 500, 300, 0, {}}), 4},
         {"palette faded in", palette, hold(20, {FADE_OVER, 500, 300, 0, {}}), 4},
-        {"bat swinging", run_bat, hold(20, {200, 500, 300, PRESSED, {}}), 4},
-        {"lightsaber burning", run_saber, hold(20, {200, 500, 300, PRESSED, {}}), 4},
-        {"laser firing", run_laser, hold(20, {200, 500, 300, PRESSED, {}}), 4},
+        {"bat swinging", run_bat, hold(20, {200, 500, 300, LEFT_BUTTON, {}}), 4},
+        {"lightsaber burning", run_saber, hold(20, {200, 500, 300, LEFT_BUTTON, {}}), 4},
+        {"laser firing", run_laser, hold(20, {200, 500, 300, LEFT_BUTTON, {}}), 4},
         {"lady walking", run_lady, hold(20, {200, 500, 300, 0, {}}), 4},
         {"a tool reached from the palette, and the palette after it", run_outer_loop,
-         palette_click(TOOL_LASER) + hold(20, {200, 500, 300, PRESSED, {}}), 6},
+         palette_click(TOOL_LASER) + hold(20, {200, 500, 300, LEFT_BUTTON, {}}), 6},
     };
     for (const StopCase &c : cases) {
         reset_scene();
