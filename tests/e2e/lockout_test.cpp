@@ -259,7 +259,7 @@ TEST(ClosedStreams, HavocPlaysAndQuitsAsEverWithoutThem)
 TEST(IgnoredAtStart, AnInterruptHavocWasStartedToIgnoreStaysIgnored)
 {
     Lane lane(24);
-    Havoc havoc(&lane.x, true, "", {"/bin/sh", "-c", "trap '' INT; exec \"$0\""});
+    Havoc havoc(&lane.x, true, GOOD_DATA_FILE, {"/bin/sh", "-c", "trap '' INT; exec \"$0\""});
     ASSERT_TRUE(wait_until([&] { return fullscreen_window_mapped(lane.x); }, START_SECONDS));
     havoc.signal(SIGINT);
     ASSERT_TRUE(quit_from_palette(lane, havoc));
