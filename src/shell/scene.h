@@ -94,11 +94,12 @@ int play_at_mouse(SAMPLE *sound);
 // + lo. rand is never seeded, so every run draws the same series.
 int rand_range(int lo, int hi);
 
+// Frame skeleton, step 1: Escape is down, or a stop signal has come. The
+// loop must leave.
+bool escape_or_stop();
+
 // Frame skeleton, step 2: a fresh copy of the picture into back_buffer.
 void copy_background();
-
-// Step 1: Escape is down, or a stop signal has come. The loop must leave.
-bool escape_or_stop();
 
 // Step 2 and 3 together: the copy, then a mouse poll where the driver needs one.
 void begin_frame();
