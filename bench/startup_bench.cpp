@@ -212,5 +212,7 @@ int main(int argc, char **argv)
     print_row("launch to the desktop picture, full screen", picture);
     print_row("launch to the palette's fade starting", fade);
     print_row("xwd -root photographing the same desktop", xwd);
+    if (*std::min_element(picture.begin(), picture.end()) >= 0 && *std::min_element(xwd.begin(), xwd.end()) > 0)
+        std::printf("%-52s %7.2f\n", "desktop picture over xwd -root (medians)", median(picture) / median(xwd));
     return 0;
 }

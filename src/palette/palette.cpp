@@ -11,13 +11,13 @@ static const int ICON_COUNT = 5;
 static const int END_SLOT = 4;
 static const int NO_SLOT = -1;
 
-PaletteGeometry palette_geometry(int screen_w, int screen_h, int icon_w, int icon_h, int cap_w)
+PaletteGeometry palette_geometry(const ScreenArea &monitor, int icon_w, int icon_h, int cap_w)
 {
     PaletteGeometry g;
     g.icon_w = icon_w;
     g.icon_h = icon_h;
-    g.icons_left = (screen_w - ICON_COUNT * icon_w) / 2;
-    g.palette_top = (screen_h - icon_h) / 2 - icon_h;
+    g.icons_left = monitor.x + (monitor.w - ICON_COUNT * icon_w) / 2;
+    g.palette_top = monitor.y + (monitor.h - icon_h) / 2 - icon_h;
     g.palette_left = g.icons_left - cap_w;
     g.palette_width = ICON_COUNT * icon_w + 2 * cap_w;
     g.palette_height = icon_h;
@@ -101,7 +101,8 @@ static int slot_at(const PaletteGeometry &g, int x)
 
 int run_palette()
 {
-    const PaletteGeometry g = palette_geometry(SCREEN_W, SCREEN_H, palette_icons[0]->w,
+    // On the monitor the user is looking at, not across the bezel between two.
+    const PaletteGeometry g = palette_geometry(monitor_at(mouse_x, mouse_y), palette_icons[0]->w,
                                                palette_icons[0]->h, palette_cap->w);
     int pressed_slot = NO_SLOT;   // where the left button went down, if on the strip
     bool button_down = false;

@@ -2,6 +2,8 @@
 // damaged picture. Returns the chosen tool 0 to 3, or -1 to quit.
 #pragma once
 
+#include "shell/scene.h"
+
 int run_palette();
 
 // Where the strip sits on a screen, all in screen pixels. Every icon is taken
@@ -15,7 +17,7 @@ struct PaletteGeometry {
     int palette_height;
 };
 
-// The strip centred across a screen_w x screen_h screen and raised one icon
-// height above its middle, for icons of icon_w x icon_h and end pieces
-// cap_w wide. Divisions truncate toward zero.
-PaletteGeometry palette_geometry(int screen_w, int screen_h, int icon_w, int icon_h, int cap_w);
+// The strip centred across a monitor and raised one icon height above its
+// middle, for icons of icon_w x icon_h and end pieces cap_w wide. Divisions
+// truncate toward zero.
+PaletteGeometry palette_geometry(const ScreenArea &monitor, int icon_w, int icon_h, int cap_w);

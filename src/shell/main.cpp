@@ -44,6 +44,10 @@ static void start_up()
         fatal("cannot use the keyboard: %s", allegro_error);
     if (install_mouse() < 0)
         fatal("cannot use the mouse: %s", allegro_error);
+    // The library starts its pointer mid-screen; on several monitors that
+    // is the bezel, so it starts mid-monitor, on the one the user was using.
+    ScreenArea home = monitor_at(desktop_pointer_x, desktop_pointer_y);
+    position_mouse(home.x + home.w / 2, home.y + home.h / 2);
     if (install_timer() != 0)
         fatal("cannot start the timer: %s", allegro_error);
     // Without a sound device the library keeps its silent driver and the toy
@@ -65,6 +69,10 @@ static void shut_down()
     destroy_bitmap(desktop_bmp);
     destroy_bitmap(back_buffer);
     release_assets();
+    // The library lets go of the screen first: until its input thread stops
+    // it may still move the pointer.
+    allegro_exit();
+    restore_pointer();
 }
 
 int main()

@@ -21,6 +21,9 @@ std::atomic<int> stop_signal{0};
 
 void (*frame_hook)() = nullptr;
 
+std::vector<ScreenArea> monitors;
+int desktop_pointer_x = 0, desktop_pointer_y = 0;
+
 // Sounds started here play once.
 static const int ONCE = 0;
 
@@ -29,6 +32,25 @@ void tick_handler()
     tick_count.fetch_add(1);
 }
 END_OF_FUNCTION(tick_handler)
+
+// How far (x, y) lies outside an area, as the larger of the two overshoots.
+static int distance_outside(const ScreenArea &a, int x, int y)
+{
+    int dx = x < a.x ? a.x - x : x >= a.x + a.w ? x - (a.x + a.w - 1) : 0;
+    int dy = y < a.y ? a.y - y : y >= a.y + a.h ? y - (a.y + a.h - 1) : 0;
+    return dx > dy ? dx : dy;
+}
+
+ScreenArea monitor_at(int x, int y)
+{
+    if (monitors.empty())
+        return {0, 0, SCREEN_W, SCREEN_H};
+    const ScreenArea *nearest = &monitors[0];
+    for (const ScreenArea &m : monitors)
+        if (distance_outside(m, x, y) < distance_outside(*nearest, x, y))
+            nearest = &m;
+    return *nearest;
+}
 
 int tool_from_keys()
 {

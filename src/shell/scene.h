@@ -6,6 +6,7 @@
 #include <allegro.h>
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 // Tool indices as they appear in current_tool and as the palette returns them.
 enum {
@@ -49,6 +50,26 @@ extern int current_tool;
 // strictly above this. Shared by all tools; the outer loop sets it to 0 each
 // time the palette hands over a tool, a number-key switch keeps it.
 extern int step_deadline;
+
+// A rectangle of the screen, in screen pixels.
+struct ScreenArea {
+    int x, y, w, h;
+};
+
+// The desktop's monitors as areas of the screen. Written once by the desktop
+// snapshot before the library starts; empty where the platform cannot tell,
+// and the whole screen then counts as one monitor.
+extern std::vector<ScreenArea> monitors;
+
+// Where the user left the pointer before havoc started, in screen pixels.
+// Written by the desktop snapshot. Start-up puts the library's pointer in
+// the middle of the monitor that holds it.
+extern int desktop_pointer_x, desktop_pointer_y;
+
+// The monitor that holds screen point (x, y); where none does (a corner of
+// the screen that no monitor shows), the nearest; without monitors, the
+// whole screen.
+ScreenArea monitor_at(int x, int y);
 
 // Frame numbers of each tool's image strip, ended by -1, and each tool's
 // index into its table. The indices live for the whole run; each tool owns

@@ -1,7 +1,16 @@
-// The desktop photograph, and the process around it on a Unix desktop. This
-// file and its Wayland half are the only ones that talk to the desktop's
-// platform and the operating system; everything else talks only to the game
-// library.
+// The desktop photograph, the full-screen window that shows it, and the
+// process around them on a Unix desktop. This file and its Wayland half are
+// the only ones that talk to the desktop's platform and the operating
+// system; everything else talks only to the game library.
+//
+// On an X desktop the photograph is a server-side copy of the root window,
+// taken before the library starts. It becomes the background of the
+// library's window, so the server paints the desktop into the window the
+// moment it is mapped. The library's drawing window inside stays unmapped
+// meanwhile, so the black screen the library clears while setting the mode
+// is never seen. Only then is the picture read back, converted into
+// desktop_bmp and drawn, and the drawing window shown: the first frame the
+// user sees is the desktop.
 #include "shell/snapshot.h"
 
 #include "shell/fatal.h"
@@ -10,29 +19,46 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xinerama.h>
+#include <X11/extensions/Xrandr.h>
 #include <alsa/asoundlib.h>
+// The library's own X resources: its display connection and its windows.
 #include <xalleg.h>
 
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/shm.h>
 #include <unistd.h>
 #include <vector>
 
-// The picture between the two halves: either 0xRRGGBB pixels, or colour
-// indices with the colormap they index (8-bit PseudoColor desktops).
+// The picture between the two halves of the photograph: on an X desktop
+// held by the server on a connection of our own, with what it takes to read
+// its pixels back; in a Wayland session, 0xRRGGBB pixels from the portal.
+static Display *capture_display;
+static Pixmap kept_picture;
 static int kept_w, kept_h;
+static Visual *kept_visual;
+static bool kept_is_indexed;            // an 8-bit desktop: pixels index a colormap
+static std::vector<XColor> kept_colors; // that colormap, for indexed pictures
 static std::vector<uint32_t> kept_rgb;
-static std::vector<uint8_t> kept_index;
-static PALETTE kept_palette;
-static bool kept_is_indexed;
 // Taken through the desktop portal: the X root showed nothing.
 static bool kept_from_portal;
 
+static bool pointer_noted;   // desktop_pointer_x and _y hold the user's pointer
+
 static const int COLORMAP_SIZE = 256;
+static const int RANDR_MONITORS_MINOR = 5;   // RandR 1.5 lists monitors
+static const char WINDOW_NAME[] = "havoc";
+static const char WINDOW_CLASS[] = "Havoc";
+// Another program may hold the keyboard for a moment, as a launcher does
+// while the key that started havoc is still down.
+static const int GRAB_TRIES = 50;
+static const int GRAB_RETRY_MS = 20;
 
 // Xlib's default error handler ends the process; on a server that refuses
 // to hand out the root window (a rootless XWayland, say) we want a message.
@@ -43,132 +69,295 @@ static int remember_x_error(Display *, XErrorEvent *event)
     return 0;
 }
 
-// One channel of a TrueColor pixel, widened to 0..255 whatever its bits.
-static int channel(unsigned long pixel, unsigned long mask)
+// Whether the root window's pixels can be read, with the server's reason
+// when they cannot. A one pixel read is enough to tell; the copy itself
+// reports nothing.
+static bool root_readable(Display *display, Window root, char *reason, int size)
 {
-    if (!mask)
-        return 0;
-    int shift = __builtin_ctzl(mask);
-    unsigned long max = mask >> shift;
-    return (int)(((pixel & mask) >> shift) * 255 / max);
+    XImage *probe = XGetImage(display, root, 0, 0, 1, 1, AllPlanes, ZPixmap);
+    XSync(display, False);
+    if (probe)
+        XDestroyImage(probe);
+    if (probe && !x_error)
+        return true;
+    std::snprintf(reason, size, "no picture came back");
+    if (x_error)
+        XGetErrorText(display, x_error, reason, size);
+    return false;
 }
 
-static void keep_true_color(XImage *image, const Visual *visual)
+// The monitors from RandR 1.5, else from Xinerama; none where the server
+// has neither, and the whole root then counts as one.
+static void note_monitors(Display *display, Window root)
 {
-    kept_rgb.resize((size_t)kept_w * kept_h);
-    for (int y = 0; y < kept_h; ++y)
-        for (int x = 0; x < kept_w; ++x) {
-            unsigned long pixel = XGetPixel(image, x, y);
-            kept_rgb[(size_t)y * kept_w + x] = (uint32_t)(channel(pixel, visual->red_mask) << 16
-                                                          | channel(pixel, visual->green_mask) << 8
-                                                          | channel(pixel, visual->blue_mask));
-        }
-}
-
-static void keep_indexed(Display *display, XImage *image, Colormap colormap, int entries)
-{
-    std::vector<XColor> colors(COLORMAP_SIZE);
-    for (int i = 0; i < COLORMAP_SIZE; ++i)
-        colors[i].pixel = (unsigned long)(i < entries ? i : 0);
-    XQueryColors(display, colormap, colors.data(), COLORMAP_SIZE);
-    for (int i = 0; i < COLORMAP_SIZE; ++i) {
-        // The library's palette has 6 bits a channel.
-        kept_palette[i].r = (unsigned char)(colors[i].red >> 10);
-        kept_palette[i].g = (unsigned char)(colors[i].green >> 10);
-        kept_palette[i].b = (unsigned char)(colors[i].blue >> 10);
+    int event_base, error_base, major = 0, minor = 0, count = 0;
+    if (XRRQueryExtension(display, &event_base, &error_base) && XRRQueryVersion(display, &major, &minor) &&
+        (major > 1 || minor >= RANDR_MONITORS_MINOR)) {
+        XRRMonitorInfo *found = XRRGetMonitors(display, root, True, &count);
+        for (int i = 0; i < count; ++i)
+            monitors.push_back({found[i].x, found[i].y, found[i].width, found[i].height});
+        if (found)
+            XRRFreeMonitors(found);
     }
-    kept_index.resize((size_t)kept_w * kept_h);
-    for (int y = 0; y < kept_h; ++y)
-        for (int x = 0; x < kept_w; ++x)
-            kept_index[(size_t)y * kept_w + x] = (uint8_t)XGetPixel(image, x, y);
-    kept_is_indexed = true;
+    if (monitors.empty() && XineramaIsActive(display)) {
+        XineramaScreenInfo *heads = XineramaQueryScreens(display, &count);
+        for (int i = 0; i < count; ++i)
+            monitors.push_back({heads[i].x_org, heads[i].y_org, heads[i].width, heads[i].height});
+        if (heads)
+            XFree(heads);
+    }
+}
+
+static void note_pointer(Display *display, Window root)
+{
+    Window root_back, child;
+    int window_x, window_y;
+    unsigned int buttons;
+    XQueryPointer(display, root, &root_back, &child, &desktop_pointer_x, &desktop_pointer_y, &window_x,
+                  &window_y, &buttons);
+    pointer_noted = true;
 }
 
 void capture_desktop()
 {
-    Display *display = XOpenDisplay(nullptr);
-    if (!display) {
+    capture_display = XOpenDisplay(nullptr);
+    if (!capture_display) {
         const char *name = std::getenv("DISPLAY");
         fatal("cannot open display \"%s\": havoc needs a running X desktop", name ? name : "");
     }
+    Display *display = capture_display;
     XSetErrorHandler(remember_x_error);
     Window root = DefaultRootWindow(display);
     XWindowAttributes root_attributes;
     XGetWindowAttributes(display, root, &root_attributes);
     kept_w = root_attributes.width;
     kept_h = root_attributes.height;
-    XImage *image = XGetImage(display, root, 0, 0, kept_w, kept_h, AllPlanes, ZPixmap);
-    XSync(display, False);
-    // A rootless XWayland hands out no picture: the compositor has it.
-    if ((!image || x_error) && wayland_session()) {
-        if (image)
-            XDestroyImage(image);
+    kept_visual = root_attributes.visual;
+
+    // The photograph: a plain copy of what the screen shows, windows
+    // included, made inside the server.
+    kept_picture = XCreatePixmap(display, root, kept_w, kept_h, root_attributes.depth);
+    XGCValues copy_all;
+    copy_all.subwindow_mode = IncludeInferiors;
+    GC gc = XCreateGC(display, kept_picture, GCSubwindowMode, &copy_all);
+    XCopyArea(display, root, kept_picture, gc, 0, 0, kept_w, kept_h, 0, 0);
+    XFreeGC(display, gc);
+    char reason[128];
+    if (!root_readable(display, root, reason, sizeof reason)) {
         XCloseDisplay(display);
-        take_portal_screenshot(kept_w, kept_h, &kept_rgb);
-        kept_from_portal = true;
-        return;
-    }
-    if (!image || x_error) {
-        char reason[128] = "no picture came back";
-        if (x_error)
-            XGetErrorText(display, x_error, reason, sizeof reason);
-        XCloseDisplay(display);
+        capture_display = nullptr;
+        // A rootless XWayland hands out no picture: the compositor has it.
+        if (wayland_session()) {
+            take_portal_screenshot(kept_w, kept_h, &kept_rgb);
+            kept_from_portal = true;
+            return;
+        }
         fatal("cannot read the desktop's picture from the X server (%s)", reason);
     }
-    const Visual *visual = root_attributes.visual;
-    if (visual->c_class == TrueColor || visual->c_class == DirectColor)
-        keep_true_color(image, visual);
-    else
-        keep_indexed(display, image, root_attributes.colormap, visual->map_entries);
-    XDestroyImage(image);
-    XCloseDisplay(display);
+
+    kept_is_indexed = kept_visual->c_class != TrueColor && kept_visual->c_class != DirectColor;
+    if (kept_is_indexed) {
+        kept_colors.resize(COLORMAP_SIZE);
+        for (int i = 0; i < COLORMAP_SIZE; ++i) {
+            kept_colors[i].pixel = (unsigned long)(i < kept_visual->map_entries ? i : 0);
+            kept_colors[i].flags = DoRed | DoGreen | DoBlue;
+        }
+        XQueryColors(display, root_attributes.colormap, kept_colors.data(), COLORMAP_SIZE);
+    }
+    note_monitors(display, root);
+    note_pointer(display, root);
+    // The picture must exist in the server before the library's connection
+    // names it as a background.
+    XSync(display, False);
 }
 
-// An 8-bit screen takes the desktop's own colour indices and colormap, so
-// it looks exactly as before; every other screen gets the colours converted
-// by the library's blit from a 32-bit copy.
-void finish_desktop_capture()
+// The library's window as the user meets it: over the whole desktop, kept
+// out of the window manager's hands like the library's own full-screen
+// window, named, and with the photograph as its background. The drawing
+// window inside waits unmapped, and takes its parent's background when it
+// is shown.
+static void dress_window()
+{
+    XLOCK();
+    Display *display = _xwin.display;
+    XSetWindowAttributes attributes;
+    attributes.override_redirect = True;
+    attributes.background_pixmap = kept_picture;
+    XChangeWindowAttributes(display, _xwin.wm_window, CWOverrideRedirect | CWBackPixmap, &attributes);
+    XMoveWindow(display, _xwin.wm_window, 0, 0);
+    XSetWindowBackgroundPixmap(display, _xwin.window, ParentRelative);
+    XUnmapWindow(display, _xwin.window);
+
+    char name[sizeof WINDOW_NAME], window_class[sizeof WINDOW_CLASS];
+    std::memcpy(name, WINDOW_NAME, sizeof name);
+    std::memcpy(window_class, WINDOW_CLASS, sizeof window_class);
+    XClassHint class_hint = {name, window_class};
+    XSetClassHint(display, _xwin.wm_window, &class_hint);
+    XStoreName(display, _xwin.wm_window, WINDOW_NAME);
+
+    // On an 8-bit desktop the library's window has a colormap of its own:
+    // it gets the desktop's colours before it shows the desktop's pixels.
+    if (kept_is_indexed)
+        XStoreColors(display, _xwin.colormap, kept_colors.data(), COLORMAP_SIZE);
+    XUNLOCK();
+}
+
+// On an X desktop, the library's windowed driver on a window dressed as
+// full screen: its full-screen driver would map a black window and, on a
+// server with the VidMode extension, switch the monitor's mode and shift
+// the picture when the desktop spans several monitors.
+int full_screen_driver()
 {
     if (kept_from_portal)
-        ask_compositor_for_full_screen();
+        mark_window_full_screen();
+    else
+        dress_window();
+    return GFX_XWINDOWS;
+}
+
+// The drawing window comes out: the server paints it with the photograph
+// and the library redraws the picture it now holds, the same pixels.
+static void show_drawing_window()
+{
+    XLOCK();
+    XMapWindow(_xwin.display, _xwin.window);
+    XSync(_xwin.display, False);
+    XUNLOCK();
+}
+
+// The keyboard for havoc alone, and the pointer kept inside its window, as
+// the library's own full-screen mode holds them.
+static void hold_input()
+{
+    for (int tries = 0;; ++tries) {
+        XLOCK();
+        Display *display = _xwin.display;
+        int keyboard = XGrabKeyboard(display, DefaultRootWindow(display), False, GrabModeAsync, GrabModeAsync,
+                                     CurrentTime);
+        int pointer = XGrabPointer(display, _xwin.window, False,
+                                   PointerMotionMask | ButtonPressMask | ButtonReleaseMask, GrabModeAsync,
+                                   GrabModeAsync, _xwin.window, None, CurrentTime);
+        XUNLOCK();
+        if (keyboard == GrabSuccess && pointer == GrabSuccess)
+            return;
+        if (tries == GRAB_TRIES)
+            fatal("another program holds the %s: close it and start havoc again",
+                  keyboard != GrabSuccess ? "keyboard" : "pointer");
+        rest(GRAB_RETRY_MS);
+    }
+}
+
+// One channel of a TrueColor pixel, widened to 0..255 whatever its bits.
+struct Channel {
+    unsigned long mask;
+    int shift;
+    unsigned long max;
+};
+
+static Channel channel_of(unsigned long mask)
+{
+    int shift = mask ? __builtin_ctzl(mask) : 0;
+    return {mask, shift, mask ? mask >> shift : 1};
+}
+
+static int widen(unsigned long pixel, const Channel &c)
+{
+    return (int)(((pixel & c.mask) >> c.shift) * 255 / c.max);
+}
+
+// Any picture but an 8-bit one on an 8-bit screen goes through a 32-bit
+// copy, which the library's blit converts to the screen's depth. rgb(x, y)
+// gives the picture's pixels as 0xRRGGBB.
+template <typename Picture>
+static void convert_to_full_color(int w, int h, Picture rgb)
+{
+    BITMAP *full_color = create_bitmap_ex(32, w, h);
+    if (!full_color)
+        fatal("not enough memory for the desktop's picture (%dx%d)", w, h);
+    for (int y = 0; y < h; ++y) {
+        uint32_t *row = (uint32_t *)full_color->line[y];
+        for (int x = 0; x < w; ++x) {
+            uint32_t c = rgb(x, y);
+            row[x] = (uint32_t)makecol32(c >> 16 & 0xff, c >> 8 & 0xff, c & 0xff);
+        }
+    }
+    blit(full_color, desktop_bmp, 0, 0, 0, 0, w, h);
+    destroy_bitmap(full_color);
+}
+
+// The X server's picture of the desktop as 0xRRGGBB.
+static void convert_x_picture(XImage *image, int w, int h)
+{
+    Channel red = channel_of(kept_visual->red_mask), green = channel_of(kept_visual->green_mask),
+            blue = channel_of(kept_visual->blue_mask);
+    convert_to_full_color(w, h, [&](int x, int y) {
+        unsigned long pixel = XGetPixel(image, x, y);
+        if (kept_is_indexed) {
+            const XColor &c = kept_colors[pixel % COLORMAP_SIZE];
+            return (uint32_t)((c.red >> 8) << 16 | (c.green >> 8) << 8 | c.blue >> 8);
+        }
+        return (uint32_t)(widen(pixel, red) << 16 | widen(pixel, green) << 8 | widen(pixel, blue));
+    });
+}
+
+// An 8-bit screen takes the desktop's own colour indices and colours, so it
+// looks exactly as before. The library's palette has 6 bits a channel.
+static void copy_indexed(XImage *image, int w, int h)
+{
+    PALETTE palette;
+    for (int i = 0; i < COLORMAP_SIZE; ++i) {
+        palette[i].r = (unsigned char)(kept_colors[i].red >> 10);
+        palette[i].g = (unsigned char)(kept_colors[i].green >> 10);
+        palette[i].b = (unsigned char)(kept_colors[i].blue >> 10);
+    }
+    set_palette(palette);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            desktop_bmp->line[y][x] = (unsigned char)XGetPixel(image, x, y);
+}
+
+void finish_desktop_capture()
+{
     int w = kept_w < desktop_bmp->w ? kept_w : desktop_bmp->w;
     int h = kept_h < desktop_bmp->h ? kept_h : desktop_bmp->h;
     clear_bitmap(desktop_bmp);
-    if (kept_is_indexed && bitmap_color_depth(desktop_bmp) == 8) {
-        set_palette(kept_palette);
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                desktop_bmp->line[y][x] = kept_index[(size_t)y * kept_w + x];
-    } else {
-        if (kept_is_indexed)
-            for (uint8_t index : kept_index)
-                kept_rgb.push_back((uint32_t)(kept_palette[index].r * 255 / 63 << 16
-                                              | kept_palette[index].g * 255 / 63 << 8
-                                              | kept_palette[index].b * 255 / 63));
-        BITMAP *full_color = create_bitmap_ex(32, w, h);
-        if (!full_color)
-            fatal("not enough memory for the desktop's picture (%dx%d)", w, h);
-        for (int y = 0; y < h; ++y) {
-            uint32_t *row = (uint32_t *)full_color->line[y];
-            for (int x = 0; x < w; ++x) {
-                uint32_t rgb = kept_rgb[(size_t)y * kept_w + x];
-                row[x] = (uint32_t)makecol32(rgb >> 16 & 0xff, rgb >> 8 & 0xff, rgb & 0xff);
-            }
-        }
-        blit(full_color, desktop_bmp, 0, 0, 0, 0, w, h);
-        destroy_bitmap(full_color);
+    if (kept_from_portal) {
+        ask_compositor_for_full_screen();
+        convert_to_full_color(w, h, [](int x, int y) { return kept_rgb[(size_t)y * kept_w + x]; });
+        blit(desktop_bmp, screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
+        std::vector<uint32_t>().swap(kept_rgb);
+        return;
     }
+    XImage *image = XGetImage(capture_display, kept_picture, 0, 0, w, h, AllPlanes, ZPixmap);
+    if (!image)
+        fatal("cannot read the desktop's picture back from the X server (%dx%d)", w, h);
+    if (kept_is_indexed && bitmap_color_depth(desktop_bmp) == 8)
+        copy_indexed(image, w, h);
+    else
+        convert_x_picture(image, w, h);
+    XDestroyImage(image);
     blit(desktop_bmp, screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
-    std::vector<uint32_t>().swap(kept_rgb);
-    std::vector<uint8_t>().swap(kept_index);
+    show_drawing_window();
+    hold_input();
+
+    // From here on havoc draws the window itself: the background would only
+    // flash the undamaged desktop whenever part of the window is exposed.
+    XSetWindowBackgroundPixmap(capture_display, _xwin.wm_window, None);
+    XFreePixmap(capture_display, kept_picture);
+    XCloseDisplay(capture_display);
+    capture_display = nullptr;
+    std::vector<XColor>().swap(kept_colors);
 }
 
-int full_screen_driver()
+void restore_pointer()
 {
-    if (!kept_from_portal)
-        return GFX_AUTODETECT_FULLSCREEN;
-    mark_window_full_screen();
-    return GFX_XWINDOWS;
+    if (!pointer_noted)
+        return;
+    Display *display = XOpenDisplay(nullptr);
+    if (!display)
+        return;
+    XWarpPointer(display, None, DefaultRootWindow(display), 0, 0, 0, 0, desktop_pointer_x, desktop_pointer_y);
+    XCloseDisplay(display);
 }
 
 // The process around the photograph.

@@ -1,8 +1,9 @@
-// The photograph of the user's desktop, taken in two halves around the
-// library's start, and the few other things havoc needs of the desktop's
-// platform: a process that no library can lock the user out of, stop
-// signals that end through the normal shutdown, and a frame that no other
-// user can read.
+// The door to the desktop's platform: the photograph of the user's desktop,
+// taken in two halves around the library's start, the full-screen window
+// that shows it, the pointer given back at the end, and the few other things
+// havoc needs of the platform: a process that no library can lock the user
+// out of, stop signals that end through the normal shutdown, and a frame
+// that no other user can read.
 #pragma once
 
 // First of all: descriptors 0 to 2 open (onto the null device where they
@@ -13,9 +14,11 @@
 void prepare_process();
 
 // Before the library starts: photographs the whole root window on a
-// connection of its own and keeps the picture; in a Wayland session, whose
-// X root shows nothing, asks the desktop portal for the picture instead.
-// Stops the program with a message when there is no display or no picture.
+// connection of its own and keeps the picture, and notes the monitors and
+// where the pointer is (monitors, desktop_pointer_x, desktop_pointer_y); in
+// a Wayland session, whose X root shows nothing, asks the desktop portal for
+// the picture instead. Stops the program with a message when there is no
+// display or no picture.
 void capture_desktop();
 
 // Right after the library has started, which puts in handlers of its own
@@ -31,15 +34,23 @@ void keep_frame_private();
 
 // Once the graphics mode and desktop_bmp exist: converts the kept picture
 // into desktop_bmp at the screen's depth, shows it, and drops the picture.
-// In a Wayland session it first asks the compositor once more to keep the
-// window full screen.
+// On an X desktop it then takes the keyboard and the pointer for havoc, and
+// stops the program with a message when another program holds them; in a
+// Wayland session it first asks the compositor once more to keep the window
+// full screen.
 void finish_desktop_capture();
 
 // After the library starts, before the graphics mode is set: the library's
 // graphics driver whose screen covers the whole desktop and gets the
-// keyboard. On an X desktop that is the full-screen driver; in a Wayland
+// keyboard. On an X desktop it is a window kept from the window manager
+// that shows the photograph from the moment it appears, what havoc draws
+// staying hidden behind it until finish_desktop_capture; in a Wayland
 // session it is a window the compositor makes full screen and focuses.
 int full_screen_driver();
+
+// After the library has shut down: puts the desktop's pointer back where
+// the user left it. Does nothing when the desktop was never reached.
+void restore_pointer();
 
 // After the normal shutdown, when a stop signal ended the loops: restores
 // the display and ends the process by that same signal, so whoever started

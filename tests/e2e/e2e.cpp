@@ -91,28 +91,39 @@ bool wait_until(const std::function<bool()> &condition, double seconds)
     }
 }
 
-XServer::XServer(int w_, int h_, int depth_) : w(w_), h(h_), depth(depth_)
+XServer::XServer(int w_, int h_, int depth_)
+    : XServer({"Xvfb", "-screen", "0", std::to_string(w_) + "x" + std::to_string(h_) + "x" + std::to_string(depth_)},
+              w_, h_, depth_)
+{
+}
+
+XServer::XServer(const std::vector<std::string> &command, int w_, int h_, int depth_) : w(w_), h(h_), depth(depth_)
 {
     int fds[2];
     if (pipe(fds) != 0)
         std::abort();
+    std::vector<std::string> args = command;
+    for (const char *more : {"-displayfd", "", "-nolisten", "tcp", "-noreset"})
+        args.push_back(more);
+    args[command.size() + 1] = std::to_string(fds[1]);
     pid = fork();
     if (pid == 0) {
         close(fds[0]);
         int null = open("/dev/null", O_WRONLY);
         dup2(null, 1);
         dup2(null, 2);
-        std::string geometry = std::to_string(w) + "x" + std::to_string(h) + "x" + std::to_string(depth);
-        std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", geometry.c_str(),
-               "-nolisten", "tcp", "-noreset", (char *)nullptr);
+        std::vector<char *> argv;
+        for (std::string &a : args)
+            argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     close(fds[1]);
     char buf[32] = {};
     FILE *in = fdopen(fds[0], "r");
     if (!in || !std::fgets(buf, sizeof buf, in)) {
-        ADD_FAILURE() << "Xvfb did not start";
+        ADD_FAILURE() << command[0] << " did not start";
         return;
     }
     std::fclose(in);

@@ -19,9 +19,14 @@ struct Picture {
 
 // A private X server for one test, with a connection of the test's own.
 struct XServer {
+    // Xvfb with one screen of w x h x depth.
     XServer(int w, int h, int depth);
     // One that is already running, a compositor's XWayland say: connects only.
     explicit XServer(const std::string &display_name);
+    // Any server command (Xorg with a config file, Xvfb with other options):
+    // -displayfd, -nolisten tcp and -noreset are added. w, h and depth are
+    // what the test will make of its screen.
+    XServer(const std::vector<std::string> &command, int w, int h, int depth);
     ~XServer();
     XServer(const XServer &) = delete;
     XServer &operator=(const XServer &) = delete;

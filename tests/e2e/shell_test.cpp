@@ -81,19 +81,32 @@ INSTANTIATE_TEST_SUITE_P(Desktop, AtDepth, testing::Values(24, 16, 15, 8));
 
 class OnSignal : public testing::TestWithParam<int> {};
 
-TEST_P(OnSignal, DisplayIsRestoredAndInputReleased)
+TEST_P(OnSignal, DisplayIsRestoredInputReleasedAndPointerPutBack)
 {
+    const int LEFT_AT_X = 123, LEFT_AT_Y = 45;
     XServer x(W, H, 24);
     Picture desktop = set_root_picture(x);
+    move_pointer(x, LEFT_AT_X, LEFT_AT_Y);
     Havoc havoc(&x);
     ASSERT_TRUE(wait_until([&] { return fullscreen_window_mapped(x); }, START_SECONDS)) << havoc.stderr_text();
     ASSERT_TRUE(wait_until([&] { return changed_pixels(x, desktop, 0) == 0; }, START_SECONDS));
-    EXPECT_FALSE(can_grab_input(x)) << "havoc should hold keyboard and pointer while it runs";
+    // The desktop shows from the first frame; havoc takes the input once its
+    // own picture is up.
+    EXPECT_TRUE(wait_until([&] { return !can_grab_input(x); }, START_SECONDS))
+        << "havoc should hold keyboard and pointer while it runs";
+    int px, py;
+    EXPECT_TRUE(wait_until([&] {
+        pointer_position(x, &px, &py);
+        return px == W / 2 && py == H / 2;
+    }, START_SECONDS)) << "havoc never took the pointer to the middle of the screen";
 
     havoc.signal(GetParam());
     ASSERT_TRUE(havoc.wait_exit(EXIT_SECONDS));
     EXPECT_FALSE(fullscreen_window_mapped(x));
     EXPECT_TRUE(can_grab_input(x));
+    pointer_position(x, &px, &py);
+    EXPECT_EQ(px, LEFT_AT_X);
+    EXPECT_EQ(py, LEFT_AT_Y);
 }
 
 INSTANTIATE_TEST_SUITE_P(Shell, OnSignal, testing::Values(SIGTERM, SIGINT, SIGQUIT));

@@ -15,19 +15,23 @@ const int LEFT = 1;          // mouse_b with the left button down
 
 struct GeometryCase {
     const char *what;
-    int screen_w, screen_h, icon_w, icon_h, cap_w;
+    ScreenArea monitor;
+    int icon_w, icon_h, cap_w;
     int icons_left, palette_top, palette_left, palette_width, palette_height;
 };
 
-TEST(PaletteGeometry, CentresTheStripOneIconHeightAboveTheMiddle)
+TEST(PaletteGeometry, CentresTheStripOnTheMonitorOneIconHeightAboveItsMiddle)
 {
     const GeometryCase cases[] = {
-        {"1024x768, 64x64 icons, 16 wide caps", 1024, 768, 64, 64, 16, 352, 288, 336, 352, 64},
-        {"odd halves truncate", 1024, 768, 33, 31, 7, 429, 337, 422, 179, 31},
-        {"strip wider than the screen truncates toward zero", 101, 41, 64, 64, 16, -109, -75, -125, 352, 64},
+        {"1024x768, 64x64 icons, 16 wide caps", {0, 0, 1024, 768}, 64, 64, 16, 352, 288, 336, 352, 64},
+        {"odd halves truncate", {0, 0, 1024, 768}, 33, 31, 7, 429, 337, 422, 179, 31},
+        {"strip wider than the screen truncates toward zero", {0, 0, 101, 41}, 64, 64, 16, -109, -75, -125, 352, 64},
+        {"right one of two 1920x1080 monitors", {1920, 0, 1920, 1080}, 64, 64, 16, 2720, 444, 2704, 352, 64},
+        {"1280x1024 right of a 1920x1080", {1920, 0, 1280, 1024}, 64, 64, 16, 2400, 416, 2384, 352, 64},
+        {"monitor below another", {0, 1080, 1920, 1080}, 64, 64, 16, 800, 1524, 784, 352, 64},
     };
     for (const GeometryCase &c : cases) {
-        PaletteGeometry g = palette_geometry(c.screen_w, c.screen_h, c.icon_w, c.icon_h, c.cap_w);
+        PaletteGeometry g = palette_geometry(c.monitor, c.icon_w, c.icon_h, c.cap_w);
         EXPECT_EQ(g.icons_left, c.icons_left) << c.what;
         EXPECT_EQ(g.palette_top, c.palette_top) << c.what;
         EXPECT_EQ(g.palette_left, c.palette_left) << c.what;
@@ -39,7 +43,7 @@ TEST(PaletteGeometry, CentresTheStripOneIconHeightAboveTheMiddle)
 // The strip on the test screen, from the loaded icons.
 PaletteGeometry screen_geometry()
 {
-    return palette_geometry(SCREEN_W, SCREEN_H, palette_icons[0]->w, palette_icons[0]->h, palette_cap->w);
+    return palette_geometry({0, 0, SCREEN_W, SCREEN_H}, palette_icons[0]->w, palette_icons[0]->h, palette_cap->w);
 }
 
 // What a palette visit returned, and how many frames it showed first.
@@ -135,9 +139,8 @@ using Drawer = void (*)(BITMAP *, BITMAP *, int, int);
 
 // The clean picture with the strip drawn over it by `draw`, laid out from
 // the cap, icon and screen sizes by hand.
-BITMAP *picture_with_strip(Drawer draw)
+BITMAP *picture_with_strip(Drawer draw, const PaletteGeometry &g = screen_geometry())
 {
-    const PaletteGeometry g = screen_geometry();
     BITMAP *bmp = create_bitmap(SCREEN_W, SCREEN_H);
     blit(desktop_bmp, bmp, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
     draw(bmp, palette_cap, g.palette_left, g.palette_top);
@@ -147,9 +150,10 @@ BITMAP *picture_with_strip(Drawer draw)
     return bmp;
 }
 
-void expect_screen_is_solid_strip_with_pointer_at(int x, int y, const char *when)
+void expect_screen_is_solid_strip_with_pointer_at(int x, int y, const std::string &when,
+                                                  const PaletteGeometry &g = screen_geometry())
 {
-    BITMAP *expected = picture_with_strip(draw_sprite);
+    BITMAP *expected = picture_with_strip(draw_sprite, g);
     draw_sprite(expected, mouse_sprite, x, y);
     EXPECT_EQ(differences(screen, expected), "") << when;
     destroy_bitmap(expected);
@@ -214,6 +218,46 @@ TEST(PaletteLook, PressedIconIsCoveredDarkBlueUntilTheRelease)
     EXPECT_EQ(v.chosen, NO_TOOL);
     EXPECT_EQ(v.frames, (int)script.size());
     destroy_bitmap(plain);
+}
+
+// On a desktop of several monitors the strip opens on the one that holds
+// the pointer, and its icons answer there.
+struct MonitorCase {
+    const char *what;
+    int x, y;       // the pointer when the palette opens
+    int monitor;    // index into the monitors below
+};
+
+TEST(PaletteMonitors, StripOpensOnTheMonitorHoldingThePointerAndItsIconsAnswerThere)
+{
+    // A 512 x 600 monitor beside a 512 x 768 one; no monitor shows the
+    // bottom left corner of the screen.
+    const std::vector<ScreenArea> two = {{0, 0, 512, 600}, {512, 0, 512, 768}};
+    const MonitorCase cases[] = {
+        {"pointer on the left monitor", 100, 500, 0},
+        {"pointer on the right monitor", 900, 10, 1},
+        {"pointer below the left monitor, nearer the right one", 500, 700, 1},
+        {"pointer below the left monitor, nearer to it", 10, 640, 0},
+    };
+    for (const MonitorCase &c : cases) {
+        reset_scene();
+        monitors = two;
+        const PaletteGeometry g =
+            palette_geometry(two[c.monitor], palette_icons[0]->w, palette_icons[0]->h, palette_cap->w);
+        const int laser_x = g.icons_left + 2 * g.icon_w + g.icon_w / 2, mid_y = g.palette_top + g.icon_h / 2;
+        const Script script = {
+            {0, c.x, c.y, 0, {}},
+            {FADE_OVER, c.x, c.y, 0, {}},
+            {FADE_OVER, laser_x, mid_y, LEFT, {}},
+            {FADE_OVER, laser_x, mid_y, 0, {}},
+        };
+        Visit v = visit(script, [&](int frame) {
+            if (frame == 1 && bitmap_color_depth(screen) > 8)
+                expect_screen_is_solid_strip_with_pointer_at(c.x, c.y, c.what, g);
+        });
+        monitors.clear();
+        EXPECT_EQ(v.chosen, TOOL_LASER) << c.what;
+    }
 }
 
 // Above 8 bits the strip fades in over the first second.

@@ -45,6 +45,38 @@ TEST(MousePan, RunsFromThreeAtTheLeftToAtMost252AtTheRight)
     }
 }
 
+struct MonitorAtCase {
+    const char *what;
+    std::vector<ScreenArea> monitors;
+    int x, y;
+    int left, top, w, h;
+};
+
+TEST(MonitorAt, TheMonitorHoldingThePointElseTheNearestElseTheWholeScreen)
+{
+    ASSERT_EQ(SCREEN_W, 1024);
+    ASSERT_EQ(SCREEN_H, 768);
+    const std::vector<ScreenArea> side_by_side = {{0, 0, 640, 480}, {640, 0, 384, 768}};
+    const std::vector<ScreenArea> mirrored = {{0, 0, 1024, 768}, {0, 0, 800, 600}};
+    const MonitorAtCase cases[] = {
+        {"no monitors known", {}, 700, 700, 0, 0, 1024, 768},
+        {"on the first", side_by_side, 639, 479, 0, 0, 640, 480},
+        {"first column of the second", side_by_side, 640, 0, 640, 0, 384, 768},
+        {"below the first, nearer the second", side_by_side, 600, 767, 640, 0, 384, 768},
+        {"below the first, nearer to it", side_by_side, 10, 500, 0, 0, 640, 480},
+        {"on two mirrored monitors: the first listed", mirrored, 10, 10, 0, 0, 1024, 768},
+    };
+    for (const MonitorAtCase &c : cases) {
+        monitors = c.monitors;
+        ScreenArea m = monitor_at(c.x, c.y);
+        EXPECT_EQ(m.x, c.left) << c.what;
+        EXPECT_EQ(m.y, c.top) << c.what;
+        EXPECT_EQ(m.w, c.w) << c.what;
+        EXPECT_EQ(m.h, c.h) << c.what;
+    }
+    monitors.clear();
+}
+
 TEST(Stepping, StepsOnlyOnceTicksPassTheDeadlineAndStopsOnTheLastFrame)
 {
     reset_scene();
