@@ -8,16 +8,19 @@
 #include <cstdio>
 #include <cstdlib>
 
+static const int MESSAGE_SIZE = 512;
+
 void fatal(const char *format, ...)
 {
     // Back to the desktop first, so the message is seen and nothing stays grabbed.
     allegro_exit();
     restore_pointer();
+    char message[MESSAGE_SIZE];
     va_list args;
     va_start(args, format);
-    std::fputs("havoc: ", stderr);
-    std::vfprintf(stderr, format, args);
-    std::fputc('\n', stderr);
+    std::vsnprintf(message, sizeof message, format, args);
     va_end(args);
+    std::fprintf(stderr, "havoc: %s\n", message);
+    show_fatal_message(message);
     std::exit(EXIT_FAILURE);
 }

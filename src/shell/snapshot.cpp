@@ -447,3 +447,8 @@ void end_by_stop_signal(int signal_number)
     std::raise(signal_number);
     _exit(EXIT_STATUS_OF_SIGNAL + signal_number);
 }
+
+// Started from a terminal or a desktop, an X11 program's stderr is read.
+void show_fatal_message(const char *)
+{
+}

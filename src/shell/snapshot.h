@@ -2,8 +2,9 @@
 // taken in two halves around the library's start, the full-screen window
 // that shows it, the pointer given back at the end, and the few other things
 // havoc needs of the platform: a process that no library can lock the user
-// out of, stop signals that end through the normal shutdown, and a frame
-// that no other user can read.
+// out of, stop signals that end through the normal shutdown, a frame that no
+// other user can read, and a fatal message the person sees. Each platform's
+// snapshot sources implement all of it.
 #pragma once
 
 // First of all: descriptors 0 to 2 open (onto the null device where they
@@ -56,3 +57,9 @@ void restore_pointer();
 // the display and ends the process by that same signal, so whoever started
 // havoc sees why it ended.
 [[noreturn]] void end_by_stop_signal(int signal_number);
+
+// Once start-up has failed and the display is back: shows the one-line
+// message, already printed on stderr, wherever else the person will see it.
+// A Windows program has no console, so there it comes in a box to click
+// away; an X11 program's stderr is enough.
+void show_fatal_message(const char *message);
