@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the frame-level
-# tests at every depth and the end-to-end tests, then the frame-level tests
-# at 32 and 8 bits a pixel again under AddressSanitizer and
-# UndefinedBehaviorSanitizer. Each test starts its own Xvfb; the Wayland
-# test its own headless sway, as a user of its own when run as root.
+# tests at every depth, the end-to-end tests and the Windows build under
+# Wine, then the frame-level tests at 32 and 8 bits a pixel again under
+# AddressSanitizer and UndefinedBehaviorSanitizer. Each test starts its own
+# Xvfb; the Wayland test its own headless sway, as a user of its own when
+# run as root.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 # The Wayland test's desktop: compositor and XWayland, the desktop portal,
 # input and capture through the compositor.
 wayland_desktop=(sway xwayland xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk pipewire
                  foot wtype grim jq libglib2.0-bin dbus)
-"$here/scripts/deps.sh" "${wayland_desktop[@]}"
+# The Windows build is tested under Wine.
+"$here/scripts/deps.sh" "${wayland_desktop[@]}" wine wine64
 "$here/scripts/build.sh"
 "$here/scripts/build.sh" asan
+"$here/scripts/build-windows.sh"
 cd "$here/build"
 ctest --output-on-failure
 cd "$here/build-asan"

@@ -223,6 +223,13 @@ void move_pointer(XServer &x, int px, int py)
     std::this_thread::sleep_for(HOLD);
 }
 
+void move_pointer_by(XServer &x, int dx, int dy)
+{
+    XTestFakeRelativeMotionEvent(x.display, dx, dy, 0);
+    XFlush(x.display);
+    std::this_thread::sleep_for(HOLD);
+}
+
 void press_button(XServer &x)
 {
     XTestFakeButtonEvent(x.display, 1, True, 0);

@@ -45,6 +45,8 @@ Picture screenshot(XServer &x);
 // Input through XTEST. Presses are held long enough for a polling loop to
 // see them.
 void move_pointer(XServer &x, int px, int py);
+// Relative motion, as a mouse gives it.
+void move_pointer_by(XServer &x, int dx, int dy);
 void press_button(XServer &x);
 void release_button(XServer &x);
 void click(XServer &x, int px, int py);
