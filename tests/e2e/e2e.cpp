@@ -270,21 +270,33 @@ void pointer_position(XServer &x, int *px, int *py)
     XQueryPointer(x.display, DefaultRootWindow(x.display), &root_back, &child, px, py, &wx, &wy, &mask);
 }
 
-bool fullscreen_window_mapped(XServer &x)
+std::vector<WindowSeen> viewable_windows(XServer &x)
 {
     Window root = DefaultRootWindow(x.display), parent, *children = nullptr;
     unsigned int n = 0;
     XQueryTree(x.display, root, &root, &parent, &children, &n);
-    bool found = false;
+    std::vector<WindowSeen> seen;
     for (unsigned int i = 0; i < n; ++i) {
         XWindowAttributes a;
-        if (XGetWindowAttributes(x.display, children[i], &a) && a.map_state == IsViewable &&
-            a.width == x.w && a.height == x.h)
-            found = true;
+        if (!XGetWindowAttributes(x.display, children[i], &a) || a.map_state != IsViewable)
+            continue;
+        char *name = nullptr;
+        XFetchName(x.display, children[i], &name);
+        seen.push_back({a.width, a.height, name ? name : ""});
+        if (name)
+            XFree(name);
     }
     if (children)
         XFree(children);
-    return found;
+    return seen;
+}
+
+bool fullscreen_window_mapped(XServer &x)
+{
+    for (const WindowSeen &w : viewable_windows(x))
+        if (w.w == x.w && w.h == x.h)
+            return true;
+    return false;
 }
 
 bool can_grab_input(XServer &x)
@@ -396,17 +408,32 @@ Rect pointer_box(XServer &x)
     return {px - 2, py - 2, 24, 32};
 }
 
-Picture expected_palette(const Picture &desktop, const std::string &data_file)
+// A pixel of the library at `bits` bits as a screenshot reads it. A 16-bit
+// screenshot widens each channel by truncating, where the library's own
+// tables round.
+static int as_screenshot_reads(int bits, int c)
+{
+    if (bits == 16)
+        return getr16(c) / 8 * 255 / 31 << 16 | getg16(c) / 4 * 255 / 63 << 8 | getb16(c) / 8 * 255 / 31;
+    return getr32(c) << 16 | getg32(c) << 8 | getb32(c);
+}
+
+Picture expected_palette(const Picture &desktop, const std::string &data_file, int depth)
 {
     static bool started = install_allegro(SYSTEM_NONE, &errno, atexit) == 0;
     EXPECT_TRUE(started);
-    set_color_depth(32);
+    // A 24-bit X screen has 32 bits a pixel, and so has havoc's screen there.
+    int bits = depth == 24 ? 32 : depth;
+    set_color_depth(bits);
+    // As havoc loads its pictures: converted to the screen's depth, the mask
+    // colour kept transparent.
+    set_color_conversion(COLORCONV_TOTAL | COLORCONV_KEEP_TRANS);
     std::string dat = data_file + "#";
-    BITMAP *picture = create_bitmap_ex(32, desktop.w, desktop.h);
+    BITMAP *picture = create_bitmap_ex(bits, desktop.w, desktop.h);
     for (int y = 0; y < desktop.h; ++y)
         for (int x = 0; x < desktop.w; ++x) {
             int c = desktop.at(x, y);
-            putpixel(picture, x, y, makecol32(c >> 16 & 0xff, c >> 8 & 0xff, c & 0xff));
+            putpixel(picture, x, y, makecol_depth(bits, c >> 16 & 0xff, c >> 8 & 0xff, c & 0xff));
         }
     Rect strip = palette_strip(desktop.w, desktop.h);
     BITMAP *cap = load_bitmap((dat + "cap.tga").c_str(), nullptr);
@@ -425,10 +452,8 @@ Picture expected_palette(const Picture &desktop, const std::string &data_file)
     p.w = desktop.w;
     p.h = desktop.h;
     for (int y = 0; y < p.h; ++y)
-        for (int x = 0; x < p.w; ++x) {
-            int c = getpixel(picture, x, y);
-            p.rgb.push_back(getr32(c) << 16 | getg32(c) << 8 | getb32(c));
-        }
+        for (int x = 0; x < p.w; ++x)
+            p.rgb.push_back(as_screenshot_reads(bits, getpixel(picture, x, y)));
     destroy_bitmap(picture);
     return p;
 }

@@ -53,6 +53,12 @@ void click(XServer &x, int px, int py);
 void tap_key(XServer &x, unsigned long keysym);
 void pointer_position(XServer &x, int *px, int *py);
 
+// The top-level windows that are mapped and viewable.
+struct WindowSeen {
+    int w, h;
+    std::string name;
+};
+std::vector<WindowSeen> viewable_windows(XServer &x);
 // True when some top-level window of the given size is mapped.
 bool fullscreen_window_mapped(XServer &x);
 // True when the test's own connection can grab keyboard and pointer
@@ -113,14 +119,17 @@ Rect palette_strip(int screen_w, int screen_h);
 // Where the palette and the tools draw the library's pointer, with room to
 // spare.
 Rect pointer_box(XServer &x);
-// The palette as it must look once faded in over `desktop`: the data file's
-// own icons and caps drawn masked over the picture, the way havoc draws them.
-Picture expected_palette(const Picture &desktop, const std::string &data_file);
+// The palette as it must look once faded in over `desktop` on a screen of
+// `depth` bits: the data file's own icons and caps drawn masked over the
+// picture by the library at the screen's depth, the way havoc draws them,
+// in the colours a screenshot reads.
+Picture expected_palette(const Picture &desktop, const std::string &data_file, int depth = 24);
 // The square of side 2r + 1 centred on (x, y).
 Rect around(int x, int y, int r);
 // Pixels of `area` that differ between two pictures of one size by more than
 // `tolerance` in some channel, leaving out `except`.
 int differing(const Picture &a, const Picture &b, Rect area, Rect except = {0, 0, 0, 0}, int tolerance = 0);
+
 
 // Stereo 16-bit samples of a captured WAV file.
 struct Sound {
