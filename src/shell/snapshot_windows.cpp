@@ -1,6 +1,7 @@
-// The desktop photograph on Windows, through GDI. This is the only file of
-// the Windows build that talks to Windows; everything else talks only to the
-// game library.
+// The Windows platform: the desktop photograph through GDI, the user's
+// pointer, the window's close request in place of stop signals, and fatal
+// messages in a box. This is the only file of the Windows build that talks
+// to Windows; everything else talks only to the game library.
 #include "shell/snapshot.h"
 
 #include "shell/fatal.h"
@@ -45,10 +46,10 @@ void prepare_process()
 }
 
 // Before the library has a window: the desktop window's context copied,
-// as it is, into a bitmap of the desktop's own extent.
-// The full-screen mode covers the primary monitor, whose top-left corner is
-// the desktop's origin: that is all of havoc's screen, so monitors stays
-// empty and the whole screen counts as the one monitor.
+// as it is, into a bitmap of the desktop's own extent, and the pointer
+// noted. The full-screen mode covers the primary monitor, whose top-left
+// corner is the desktop's origin: that is all of havoc's screen, so
+// monitors stays empty and the whole screen counts as the one monitor.
 void capture_desktop()
 {
     POINT pointer;
