@@ -315,7 +315,7 @@ protected:
     // Waits until `area` differs from the desktop in more than `pixels`
     // pixels and has stopped changing: damage in the picture, not sparks
     // flying over it.
-    bool damage_settles(Rect area, int pixels)
+    bool damage_settles(Rect area, int pixels, double seconds = SHORT_SECONDS)
     {
         Picture previous;
         return wait_until([&] {
@@ -323,7 +323,7 @@ protected:
             bool settled = !previous.rgb.empty() && differing(now, previous, area) == 0;
             previous = now;
             return settled && differing(now, desktop, area) > pixels;
-        }, SHORT_SECONDS);
+        }, seconds);
     }
 
     // Escape, until the strip starts to fade in. Each tap ends well before
@@ -395,9 +395,13 @@ TEST_P(UnderWine, EveryToolDamagesThePictureAndEscapeLeavesTheDesktopAsItWas)
     // Where the hole's middle lands, wherever the jolt takes it.
     const Rect HOLE = around(HOLE_X + JOLT_MAX / 2, HOLE_Y + JOLT_MAX / 2, HOLE_RADIUS / 2 + JOLT_MAX);
     take_tool(2);
-    click_at(HOLE_X, HOLE_Y);
-    EXPECT_TRUE(damage_settles({HOLE_X - HOLE_RADIUS, HOLE_Y - HOLE_RADIUS, HOLE_RADIUS, 2 * HOLE_RADIUS + 1}, 15))
-        << "no hole beside the gun";
+    // A click a loaded machine misses is clicked again.
+    const double SHOT_SECONDS = 5;
+    EXPECT_TRUE(wait_until([&] {
+        click_at(HOLE_X, HOLE_Y);
+        return damage_settles({HOLE_X - HOLE_RADIUS, HOLE_Y - HOLE_RADIUS, HOLE_RADIUS, 2 * HOLE_RADIUS + 1}, 15,
+                              SHOT_SECONDS);
+    }, SHORT_SECONDS)) << "no hole beside the gun";
     move_to(10, H - 10);
     EXPECT_TRUE(wait_until([&] { return differing(screenshot(x), desktop, HOLE) > 100; },
                            SHORT_SECONDS))
