@@ -349,15 +349,6 @@ protected:
     std::vector<int> helpers;
 };
 
-// What the sampler saw from launch until the palette began to fade in.
-struct Sampling {
-    int samples = 0;
-    int off = 0;             // samples with some pixel outside the strip off the desktop
-    int worst = 0;           // the most such pixels in one sample
-    double first_off_ms = -1, last_off_ms = -1;
-    double fade_ms = -1;     // the strip changed while all else showed the desktop
-};
-
 // Whether a monitor shows this pixel of the root. In Xinerama's mode a part
 // of the root that no screen covers has no contents to speak of.
 bool on_a_monitor(const DesktopCase &c, int px, int py)
@@ -384,18 +375,12 @@ int changed(const DesktopCase &c, const Picture &a, const Picture &b, const Rect
 
 // Reads full-width rows of the root as fast as the server answers, from
 // now until the strip alone has changed (the fade has begun).
-Sampling sample_until_fade(XServer &x, const DesktopCase &c, const Picture &desktop, const std::vector<int> &rows,
-                           const Rect &strip)
+Sampling sample_rows_until_fade(XServer &x, const DesktopCase &c, const Picture &desktop,
+                                const std::vector<int> &rows, const Rect &strip)
 {
-    Sampling s;
-    Clock::time_point start = Clock::now();
     Window root = DefaultRootWindow(x.display);
-    for (;;) {
-        double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-        if (ms > START_SECONDS * 1000)
-            return s;
+    return sample_until_fade([&](bool &strip_changed) {
         int off = 0;
-        bool strip_changed = false;
         for (size_t i = 0; i < rows.size(); ++i) {
             XImage *image = XGetImage(x.display, root, 0, rows[i], x.w, 1, AllPlanes, ZPixmap);
             for (int px = 0; px < x.w; ++px) {
@@ -409,18 +394,8 @@ Sampling sample_until_fade(XServer &x, const DesktopCase &c, const Picture &desk
             }
             XDestroyImage(image);
         }
-        ++s.samples;
-        if (off) {
-            ++s.off;
-            s.worst = std::max(s.worst, off);
-            if (s.first_off_ms < 0)
-                s.first_off_ms = ms;
-            s.last_off_ms = ms;
-        } else if (strip_changed) {
-            s.fade_ms = ms;
-            return s;
-        }
-    }
+        return off;
+    }, START_SECONDS);
 }
 
 // The full-screen window's WM_CLASS as "name/class" and its title.
@@ -461,7 +436,7 @@ TEST_P(OnADesktop, LooksUntouchedUntilThePaletteOpensOnTheUsersMonitorAndLeavesN
     const std::vector<int> rows = {0, 300, strip.y + ICON / 2, c.h / 2, c.h - 8};
 
     Havoc havoc(x.get());
-    Sampling s = sample_until_fade(*x, c, desktop, rows, strip);
+    Sampling s = sample_rows_until_fade(*x, c, desktop, rows, strip);
     EXPECT_EQ(s.off, 0) << s.off << " of " << s.samples << " samples differ from the desktop (at most " << s.worst
                         << " pixels) between " << s.first_off_ms << " and " << s.last_off_ms << " ms";
     ASSERT_GE(s.fade_ms, 0) << "the palette never began to fade in\n" << havoc.stderr_text();

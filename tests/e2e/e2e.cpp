@@ -91,6 +91,32 @@ bool wait_until(const std::function<bool()> &condition, double seconds)
     }
 }
 
+Sampling sample_until_fade(const std::function<int(bool &strip_changed)> &sample, double seconds)
+{
+    Sampling s;
+    auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        if (ms > seconds * 1000)
+            return s;
+        bool strip_changed = false;
+        int off = sample(strip_changed);
+        if (off < 0)
+            return s;
+        ++s.samples;
+        if (off) {
+            ++s.off;
+            s.worst = std::max(s.worst, off);
+            if (s.first_off_ms < 0)
+                s.first_off_ms = ms;
+            s.last_off_ms = ms;
+        } else if (strip_changed) {
+            s.fade_ms = ms;
+            return s;
+        }
+    }
+}
+
 XServer::XServer(int w_, int h_, int depth_)
     : XServer({"Xvfb", "-screen", "0", std::to_string(w_) + "x" + std::to_string(h_) + "x" + std::to_string(depth_)},
               w_, h_, depth_)

@@ -107,6 +107,21 @@ std::string make_temp_dir(const char *what);
 // Polls `condition` every 20 ms until it holds or `seconds` pass.
 bool wait_until(const std::function<bool()> &condition, double seconds);
 
+// What a screen sampler saw from launch until the palette began to fade in.
+struct Sampling {
+    int samples = 0;
+    int off = 0;             // samples with some pixel outside the strip off the desktop
+    int worst = 0;           // the most such pixels in one sample
+    double first_off_ms = -1, last_off_ms = -1;   // from the start of sampling
+    double fade_ms = -1;     // the strip changed while all else showed the desktop
+};
+// Takes one sample after another, for at most `seconds`, until one shows
+// the palette's strip changed and nothing else. `sample` returns how many
+// pixels outside the strip differ from the desktop, and sets
+// `strip_changed`; or a negative number when it could take no sample, which
+// ends the sampling.
+Sampling sample_until_fade(const std::function<int(bool &strip_changed)> &sample, double seconds);
+
 // Geometry of the palette on a W x H screen with 64 x 64 icons and a 16 wide
 // cap: the centre of a slot's icon, and the strip's rectangle.
 int slot_x(int screen_w, int slot);
