@@ -10,7 +10,9 @@
 // meanwhile, so the black screen the library clears while setting the mode
 // is never seen. Only then is the picture read back, converted into
 // desktop_bmp and drawn, and the drawing window shown: the first frame the
-// user sees is the desktop.
+// user sees is the desktop. In a Wayland session the portal's picture is
+// put into such a pixmap as soon as the library has its window, and the
+// window is shown the same way.
 #include "shell/snapshot.h"
 
 #include "shell/fatal.h"
@@ -38,7 +40,9 @@
 
 // The picture between the two halves of the photograph: on an X desktop
 // held by the server on a connection of our own, with what it takes to read
-// its pixels back; in a Wayland session, 0xRRGGBB pixels from the portal.
+// its pixels back; in a Wayland session, 0xRRGGBB pixels from the portal,
+// and from the library's start a copy held by the server on the library's
+// connection, for the window's background.
 static Display *capture_display;
 static Pixmap kept_picture;
 static int kept_w, kept_h;
@@ -171,20 +175,84 @@ void capture_desktop()
     XSync(display, False);
 }
 
-// The library's window as the user meets it: over the whole desktop, kept
-// out of the window manager's hands like the library's own full-screen
-// window, named, and with the photograph as its background. The drawing
-// window inside waits unmapped, and takes its parent's background when it
-// is shown.
+// One channel of a TrueColor pixel, widened to 0..255 whatever its bits,
+// or narrowed from 0..255 to its bits.
+struct Channel {
+    unsigned long mask;
+    int shift;
+    unsigned long max;
+};
+
+static Channel channel_of(unsigned long mask)
+{
+    int shift = mask ? __builtin_ctzl(mask) : 0;
+    return {mask, shift, mask ? mask >> shift : 1};
+}
+
+static int widen(unsigned long pixel, const Channel &c)
+{
+    return (int)(((pixel & c.mask) >> c.shift) * 255 / c.max);
+}
+
+static unsigned long narrow(uint32_t value, const Channel &c)
+{
+    return (value * c.max + 127) / 255 << c.shift;
+}
+
+// The portal's picture as the server keeps a window's background: a pixmap
+// on the library's connection in the window's own pixel format, 16-bit
+// visuals included. The library's colour conversion follows its pixel
+// format, which matches the screen only once the mode is set; XPutPixel
+// lays each pixel out in the server's bits and byte order. The picture is
+// built before the library's lock is taken: a fatal error must not hold it
+// while the library shuts down.
+static Pixmap portal_picture_pixmap()
+{
+    Display *display = _xwin.display;
+    Visual *visual = _xwin.visual;
+    XImage *image = XCreateImage(display, visual, _xwin.window_depth, ZPixmap, 0, nullptr, kept_w, kept_h,
+                                 BitmapPad(display), 0);
+    if (image)
+        image->data = (char *)std::malloc((size_t)image->bytes_per_line * kept_h);
+    if (!image || !image->data)
+        fatal("not enough memory for the desktop's picture (%dx%d)", kept_w, kept_h);
+    Channel red = channel_of(visual->red_mask), green = channel_of(visual->green_mask),
+            blue = channel_of(visual->blue_mask);
+    for (int y = 0; y < kept_h; ++y)
+        for (int x = 0; x < kept_w; ++x) {
+            uint32_t c = kept_rgb[(size_t)y * kept_w + x];
+            XPutPixel(image, x, y,
+                      narrow(c >> 16 & 0xff, red) | narrow(c >> 8 & 0xff, green) | narrow(c & 0xff, blue));
+        }
+
+    XLOCK();
+    Pixmap picture = XCreatePixmap(display, _xwin.wm_window, kept_w, kept_h, _xwin.window_depth);
+    GC gc = XCreateGC(display, picture, 0, nullptr);
+    XPutImage(display, picture, gc, image, 0, 0, 0, 0, kept_w, kept_h);
+    XFreeGC(display, gc);
+    XUNLOCK();
+    XDestroyImage(image);
+    return picture;
+}
+
+// The library's window as the user meets it: over the whole desktop, named,
+// and with the photograph as its background, so whatever shows it first,
+// server or compositor, shows the desktop. On an X desktop it is kept out of
+// the window manager's hands like the library's own full-screen window; in a
+// Wayland session it stays managed and asks to be full screen, the only way
+// the compositor gives it the keyboard. The drawing window inside waits
+// unmapped, and takes its parent's background when it is shown.
 static void dress_window()
 {
     XLOCK();
     Display *display = _xwin.display;
     XSetWindowAttributes attributes;
-    attributes.override_redirect = True;
+    attributes.override_redirect = !kept_from_portal;
     attributes.background_pixmap = kept_picture;
     XChangeWindowAttributes(display, _xwin.wm_window, CWOverrideRedirect | CWBackPixmap, &attributes);
     XMoveWindow(display, _xwin.wm_window, 0, 0);
+    if (kept_from_portal)
+        mark_window_full_screen();
     XSetWindowBackgroundPixmap(display, _xwin.window, ParentRelative);
     XUnmapWindow(display, _xwin.window);
 
@@ -202,16 +270,15 @@ static void dress_window()
     XUNLOCK();
 }
 
-// On an X desktop, the library's windowed driver on a window dressed as
-// full screen: its full-screen driver would map a black window and, on a
-// server with the VidMode extension, switch the monitor's mode and shift
-// the picture when the desktop spans several monitors.
+// The library's windowed driver on a window dressed as full screen: its
+// full-screen driver would map a black window and, on a server with the
+// VidMode extension, switch the monitor's mode and shift the picture when
+// the desktop spans several monitors.
 int full_screen_driver()
 {
     if (kept_from_portal)
-        mark_window_full_screen();
-    else
-        dress_window();
+        kept_picture = portal_picture_pixmap();
+    dress_window();
     return GFX_XWINDOWS;
 }
 
@@ -245,24 +312,6 @@ static void hold_input()
                   keyboard != GrabSuccess ? "keyboard" : "pointer");
         rest(GRAB_RETRY_MS);
     }
-}
-
-// One channel of a TrueColor pixel, widened to 0..255 whatever its bits.
-struct Channel {
-    unsigned long mask;
-    int shift;
-    unsigned long max;
-};
-
-static Channel channel_of(unsigned long mask)
-{
-    int shift = mask ? __builtin_ctzl(mask) : 0;
-    return {mask, shift, mask ? mask >> shift : 1};
-}
-
-static int widen(unsigned long pixel, const Channel &c)
-{
-    return (int)(((pixel & c.mask) >> c.shift) * 255 / c.max);
 }
 
 // Any picture but an 8-bit one on an 8-bit screen goes through a 32-bit
@@ -316,6 +365,14 @@ static void copy_indexed(XImage *image, int w, int h)
             desktop_bmp->line[y][x] = (unsigned char)XGetPixel(image, x, y);
 }
 
+// From here on havoc draws the window itself: the background would only
+// flash the undamaged desktop whenever part of the window is exposed.
+static void drop_background(Display *display)
+{
+    XSetWindowBackgroundPixmap(display, _xwin.wm_window, None);
+    XFreePixmap(display, kept_picture);
+}
+
 void finish_desktop_capture()
 {
     int w = kept_w < desktop_bmp->w ? kept_w : desktop_bmp->w;
@@ -324,26 +381,30 @@ void finish_desktop_capture()
     if (kept_from_portal) {
         ask_compositor_for_full_screen();
         convert_to_full_color(w, h, [](int x, int y) { return kept_rgb[(size_t)y * kept_w + x]; });
-        blit(desktop_bmp, screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
         std::vector<uint32_t>().swap(kept_rgb);
-        return;
+    } else {
+        XImage *image = XGetImage(capture_display, kept_picture, 0, 0, w, h, AllPlanes, ZPixmap);
+        if (!image)
+            fatal("cannot read the desktop's picture back from the X server (%dx%d)", w, h);
+        if (kept_is_indexed && bitmap_color_depth(desktop_bmp) == 8)
+            copy_indexed(image, w, h);
+        else
+            convert_x_picture(image, w, h);
+        XDestroyImage(image);
     }
-    XImage *image = XGetImage(capture_display, kept_picture, 0, 0, w, h, AllPlanes, ZPixmap);
-    if (!image)
-        fatal("cannot read the desktop's picture back from the X server (%dx%d)", w, h);
-    if (kept_is_indexed && bitmap_color_depth(desktop_bmp) == 8)
-        copy_indexed(image, w, h);
-    else
-        convert_x_picture(image, w, h);
-    XDestroyImage(image);
     blit(desktop_bmp, screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
     show_drawing_window();
-    hold_input();
 
-    // From here on havoc draws the window itself: the background would only
-    // flash the undamaged desktop whenever part of the window is exposed.
-    XSetWindowBackgroundPixmap(capture_display, _xwin.wm_window, None);
-    XFreePixmap(capture_display, kept_picture);
+    // The compositor gives the keyboard to the focused full-screen window;
+    // an X grab could not take it from a native one anyway.
+    if (kept_from_portal) {
+        XLOCK();
+        drop_background(_xwin.display);
+        XUNLOCK();
+        return;
+    }
+    hold_input();
+    drop_background(capture_display);
     XCloseDisplay(capture_display);
     capture_display = nullptr;
     std::vector<XColor>().swap(kept_colors);

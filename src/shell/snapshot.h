@@ -43,10 +43,10 @@ void finish_desktop_capture();
 
 // After the library starts, before the graphics mode is set: the library's
 // graphics driver whose screen covers the whole desktop and gets the
-// keyboard. On an X desktop it is a window kept from the window manager
-// that shows the photograph from the moment it appears, what havoc draws
-// staying hidden behind it until finish_desktop_capture; in a Wayland
-// session it is a window the compositor makes full screen and focuses.
+// keyboard. Its window shows the photograph from the moment it appears,
+// what havoc draws staying hidden behind it until finish_desktop_capture.
+// On an X desktop the window is kept from the window manager; in a Wayland
+// session it is one the compositor makes full screen and focuses.
 int full_screen_driver();
 
 // After the library has shut down: puts the desktop's pointer back where
