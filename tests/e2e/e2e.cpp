@@ -462,18 +462,25 @@ Picture expected_palette(const Picture &desktop, const std::string &data_file, i
             putpixel(picture, x, y, makecol_depth(bits, c >> 16 & 0xff, c >> 8 & 0xff, c & 0xff));
         }
     Rect strip = palette_strip(desktop.w, desktop.h);
-    BITMAP *cap = load_bitmap((dat + "cap.tga").c_str(), nullptr);
-    EXPECT_NE(cap, nullptr);
-    draw_sprite(picture, cap, strip.x, strip.y);
-    const char *icons[] = {"icon00.tga", "icon01.tga", "icon02.tga", "icon03.tga", "iconend.tga"};
-    for (int i = 0; i < ICONS; ++i) {
-        BITMAP *icon = load_bitmap((dat + icons[i]).c_str(), nullptr);
-        EXPECT_NE(icon, nullptr);
-        draw_sprite(picture, icon, strip.x + CAP + i * ICON, strip.y);
-        destroy_bitmap(icon);
+    const char *pieces[] = {"cap.tga", "icon00.tga", "icon01.tga", "icon02.tga", "icon03.tga", "iconend.tga"};
+    BITMAP *piece[1 + ICONS];
+    for (int i = 0; i < 1 + ICONS; ++i)
+        piece[i] = load_bitmap((dat + pieces[i]).c_str(), nullptr);
+    if (std::find(piece, piece + 1 + ICONS, nullptr) != piece + 1 + ICONS) {
+        // The caller's comparison then fails too, instead of the test crashing.
+        ADD_FAILURE() << "cannot read the palette's pictures from " << data_file;
+        for (BITMAP *b : piece)
+            if (b)
+                destroy_bitmap(b);
+        destroy_bitmap(picture);
+        return desktop;
     }
-    draw_sprite_h_flip(picture, cap, strip.x + CAP + ICONS * ICON, strip.y);
-    destroy_bitmap(cap);
+    draw_sprite(picture, piece[0], strip.x, strip.y);
+    for (int i = 0; i < ICONS; ++i)
+        draw_sprite(picture, piece[1 + i], strip.x + CAP + i * ICON, strip.y);
+    draw_sprite_h_flip(picture, piece[0], strip.x + CAP + ICONS * ICON, strip.y);
+    for (BITMAP *b : piece)
+        destroy_bitmap(b);
     Picture p;
     p.w = desktop.w;
     p.h = desktop.h;
