@@ -560,6 +560,18 @@ double rms(const std::vector<short> &channel, int rate, double from, double to)
     return std::sqrt(sum / (double)(b - a));
 }
 
+double sound_seconds(const std::string &path)
+{
+    Sound sound = read_sound(path);
+    return sound.rate ? (double)sound.left.size() / sound.rate : 0;
+}
+
+Stereo loudness(const std::string &path, double from, double to)
+{
+    Sound sound = read_sound(path);
+    return {rms(sound.left, sound.rate, from, to), rms(sound.right, sound.rate, from, to)};
+}
+
 // The System V shared memory segments a run of havoc created, as the
 // kernel lists them, with their mode bits: permissions, and SHM_DEST once
 // marked for removal. Segments that other runs leaked stay listed with the

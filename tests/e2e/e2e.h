@@ -154,6 +154,14 @@ struct Sound {
 Sound read_sound(const std::string &path);
 // RMS of a channel over [from, to) seconds.
 double rms(const std::vector<short> &channel, int rate, double from, double to);
+// Seconds of sound captured so far (the file grows as the sound plays).
+double sound_seconds(const std::string &path);
+// Loudness of each channel over [from, to) seconds of the capture.
+struct Stereo {
+    double left, right;
+};
+Stereo loudness(const std::string &path, double from, double to);
+const double AUDIBLE = 300;  // RMS of a 16-bit channel that clearly holds sound
 
 // What is wrong with the shared memory of a running havoc's frame: nothing
 // when it exists, only its own user can read it (as root: `nobody` cannot

@@ -53,25 +53,6 @@ TEST(Palette, FadesInFullyOpaqueWhereItBelongsAndItsEndIconQuits)
     EXPECT_EQ(WEXITSTATUS(s.havoc.status), 0) << s.havoc.stderr_text();
 }
 
-// Seconds of sound captured so far (the file grows in real time).
-double sound_seconds(const Havoc &havoc)
-{
-    Sound sound = read_sound(havoc.sound_file());
-    return sound.rate ? (double)sound.left.size() / sound.rate : 0;
-}
-
-// Loudness of each channel over [from, to) seconds of the capture.
-struct Stereo {
-    double left, right;
-};
-Stereo loudness(const Havoc &havoc, double from, double to)
-{
-    Sound sound = read_sound(havoc.sound_file());
-    return {rms(sound.left, sound.rate, from, to), rms(sound.right, sound.rate, from, to)};
-}
-
-const double AUDIBLE = 300;  // RMS of a 16-bit channel that clearly holds sound
-
 // Moves the pointer in a straight line with the button held, one step per
 // frame's worth of time.
 void drag(XServer &x, int x0, int y0, int x1, int y1, int steps)
@@ -85,16 +66,16 @@ TEST(Bat, AClickCracksTheGlassWhereItLandsWithTheSoundOnThatSide)
     Session s;
     s.take_tool(0);
     const int AT_X = 200, AT_Y = 400;
-    double before = sound_seconds(s.havoc);
+    double before = sound_seconds(s.havoc.sound_file());
     click(s.x, AT_X, AT_Y);
-    ASSERT_TRUE(wait_until([&] { return loudness(s.havoc, before, 1e9).left > AUDIBLE; }, SHORT_SECONDS))
+    ASSERT_TRUE(wait_until([&] { return loudness(s.havoc.sound_file(), before, 1e9).left > AUDIBLE; }, SHORT_SECONDS))
         << "no glass sound";
     move_pointer(s.x, W - 10, 10);  // the bat away from the crack
     ASSERT_TRUE(wait_until([&] { return differing(screenshot(s.x), s.desktop, around(AT_X, AT_Y, 20)) > 200; },
                            SHORT_SECONDS))
         << "no crack at the click";
-    ASSERT_TRUE(wait_until([&] { return sound_seconds(s.havoc) > before + 1.5; }, SHORT_SECONDS));
-    Stereo glass = loudness(s.havoc, before, 1e9);
+    ASSERT_TRUE(wait_until([&] { return sound_seconds(s.havoc.sound_file()) > before + 1.5; }, SHORT_SECONDS));
+    Stereo glass = loudness(s.havoc.sound_file(), before, 1e9);
     EXPECT_GT(glass.left, 1.5 * glass.right) << "a crack on the left half sounds from the left";
 
     tap_key(s.x, XK_Escape);
@@ -125,7 +106,7 @@ TEST(Bat, TheGlassBreaksThirtyTicksOfTenMillisecondsAfterThePress)
     Session s;
     s.take_tool(0);
     move_pointer(s.x, 200, 400);
-    double pressed = sound_seconds(s.havoc);
+    double pressed = sound_seconds(s.havoc.sound_file());
     press_button(s.x);
     release_button(s.x);
     double glass = -1;
@@ -143,11 +124,11 @@ TEST(Lightsaber, DraggingBurnsAnUnbrokenLineWithSparksAndAHumThatFollows)
     const int Y = 450, FROM = 60, TO = 740;
     move_pointer(s.x, FROM, Y);
     press_button(s.x);
-    double start = sound_seconds(s.havoc);
+    double start = sound_seconds(s.havoc.sound_file());
     drag(s.x, FROM, Y, W / 2, Y, 8);
     Picture mid = screenshot(s.x);
     drag(s.x, W / 2, Y, TO, Y, 8);
-    double end = sound_seconds(s.havoc);
+    double end = sound_seconds(s.havoc.sound_file());
     release_button(s.x);
     move_pointer(s.x, W - 5, 5);
 
@@ -170,7 +151,7 @@ TEST(Lightsaber, DraggingBurnsAnUnbrokenLineWithSparksAndAHumThatFollows)
     }, SHORT_SECONDS)) << "the trail has a gap";
 
     double half = (start + end) / 2;
-    Stereo first = loudness(s.havoc, start, half), second = loudness(s.havoc, half, end);
+    Stereo first = loudness(s.havoc.sound_file(), start, half), second = loudness(s.havoc.sound_file(), half, end);
     EXPECT_GT(first.left, AUDIBLE) << "the hum sounds";
     EXPECT_GT(first.left, first.right) << "left while the blade is on the left";
     EXPECT_GT(second.right, second.left) << "right once it has moved right";
@@ -186,13 +167,13 @@ TEST(Laser, ShotsJoltThePointerBurnHolesAndSoundOnTheirSide)
     const int SHOTS = 4, JOLT_MAX = 6;
     Session s;
     s.take_tool(2);
-    double before = sound_seconds(s.havoc);
+    double before = sound_seconds(s.havoc.sound_file());
     std::vector<std::pair<int, int>> holes;
     int jolted = 0;
     for (int shot = 0; shot < SHOTS; ++shot) {
         const int at_x = 100 + 70 * shot, at_y = 200 + 60 * shot;   // all on the left half
         move_pointer(s.x, at_x, at_y);
-        double fired = sound_seconds(s.havoc);
+        double fired = sound_seconds(s.havoc.sound_file());
         press_button(s.x);
         release_button(s.x);
         int px = at_x, py = at_y;
@@ -206,17 +187,17 @@ TEST(Laser, ShotsJoltThePointerBurnHolesAndSoundOnTheirSide)
         EXPECT_LE(py - at_y, JOLT_MAX) << "shot " << shot;
         jolted += (px - at_x) + (py - at_y);
         holes.push_back({px, py});
-        ASSERT_TRUE(wait_until([&] { return sound_seconds(s.havoc) > fired + SHOT_SECONDS; }, SHORT_SECONDS));
+        ASSERT_TRUE(wait_until([&] { return sound_seconds(s.havoc.sound_file()) > fired + SHOT_SECONDS; }, SHORT_SECONDS));
     }
     EXPECT_GT(jolted, 0) << "no shot jolted the pointer";
 
-    ASSERT_TRUE(wait_until([&] { return sound_seconds(s.havoc) > before + 1.0; }, SHORT_SECONDS));
+    ASSERT_TRUE(wait_until([&] { return sound_seconds(s.havoc.sound_file()) > before + 1.0; }, SHORT_SECONDS));
     move_pointer(s.x, W - 5, H - 5);  // the gun away from the holes
     Picture now = screenshot(s.x);
     for (const auto &hole : holes)
         EXPECT_GT(differing(now, s.desktop, around(hole.first, hole.second, 8)), 100)
             << "a hole at " << hole.first << ", " << hole.second;
-    Stereo shots = loudness(s.havoc, before, 1e9);
+    Stereo shots = loudness(s.havoc.sound_file(), before, 1e9);
     EXPECT_GT(shots.left, AUDIBLE);
     EXPECT_GT(shots.left, 1.5 * shots.right) << "shots on the left sound from the left";
 }
@@ -225,8 +206,8 @@ TEST(Lady, SheEatsABlackPathAndMunchesAllTheWhile)
 {
     Session s;
     s.take_tool(3);
-    double start = sound_seconds(s.havoc);
-    ASSERT_TRUE(wait_until([&] { return sound_seconds(s.havoc) > start + 3.0; }, SHORT_SECONDS));
+    double start = sound_seconds(s.havoc.sound_file());
+    ASSERT_TRUE(wait_until([&] { return sound_seconds(s.havoc.sound_file()) > start + 3.0; }, SHORT_SECONDS));
     Picture now = screenshot(s.x);
     int eaten = 0;
     for (int y = 0; y < H; ++y)
@@ -235,7 +216,7 @@ TEST(Lady, SheEatsABlackPathAndMunchesAllTheWhile)
                 ++eaten;
     EXPECT_GT(eaten, 3000) << "a black path after three seconds";
     for (double t = start + 0.5; t < start + 3.0; t += 0.5)
-        EXPECT_GT(loudness(s.havoc, t, t + 0.5).left, AUDIBLE) << "munching at " << t - start << " s";
+        EXPECT_GT(loudness(s.havoc.sound_file(), t, t + 0.5).left, AUDIBLE) << "munching at " << t - start << " s";
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The Windows build under Wine: havoc.exe from the folder that goes into
 // havoc-windows.zip, on a private Xvfb with a known desktop picture, used as
 // a person would through real X input. It must photograph the desktop
-// through GDI, show the palette and every tool at work, keep the damage,
+// through GDI, show the palette and every tool at work, sound the glass and
+// the shots through DirectSound on their side of the screen, keep the damage,
 // leave with exit code 0 and the desktop as it was, and without havoc.dat
 // say so in a box and fail.
 #include "e2e.h"
@@ -152,6 +153,8 @@ struct WineHavoc {
             return exited;
         }, seconds);
     }
+
+    std::string sound_file() const { return home + "/sound.wav"; }
 
     std::string stderr_text() const
     {
@@ -348,9 +351,12 @@ TEST_P(UnderWine, EveryToolDamagesThePictureAndEscapeLeavesTheDesktopAsItWas)
 
     // The bat: a click, and at the end of the swing the glass cracks under
     // the pointer. The bat hangs left of and below its grip, so the crack
-    // shows right of it before the bat is moved away.
+    // shows right of it before the bat is moved away. The glass breaks on
+    // the left of the screen, and sounds from there.
     const int CRACK_X = 200, CRACK_Y = 550, BAT_RIGHT = 20, CRACK_RADIUS = 60;
+    const std::string sound = havoc.sound_file();
     take_tool(0);
+    double swung = sound_seconds(sound);
     click_at(CRACK_X, CRACK_Y);
     EXPECT_TRUE(damage_settles({CRACK_X + BAT_RIGHT, CRACK_Y - CRACK_RADIUS, CRACK_RADIUS - BAT_RIGHT,
                                 2 * CRACK_RADIUS}, 30))
@@ -359,6 +365,10 @@ TEST_P(UnderWine, EveryToolDamagesThePictureAndEscapeLeavesTheDesktopAsItWas)
     EXPECT_TRUE(wait_until([&] { return differing(screenshot(x), desktop, around(CRACK_X, CRACK_Y, 20)) > 200; },
                            SHORT_SECONDS))
         << "no crack where the bat struck";
+    EXPECT_TRUE(wait_until([&] { return loudness(sound, swung, 1e9).left > AUDIBLE; }, SHORT_SECONDS))
+        << "no glass sound";
+    Stereo glass = loudness(sound, swung, 1e9);
+    EXPECT_GT(glass.left, 1.5 * glass.right) << "a crack on the left sounds from the left";
     back_to_palette();
 
     // The lightsaber: a drag with the button held burns an unbroken line.
@@ -390,22 +400,29 @@ TEST_P(UnderWine, EveryToolDamagesThePictureAndEscapeLeavesTheDesktopAsItWas)
     // The laser: a click, and once the gun has run through its frames a hole
     // burns at the pointer. The gun hangs right of and below the pointer,
     // and the shot jolts the pointer a few pixels right and down, so the
-    // hole's left part shows beside the gun.
+    // hole's left part shows beside the gun. Fired right of the middle, the
+    // shot sounds from the right.
     const int HOLE_X = 750, HOLE_Y = 150, HOLE_RADIUS = 14, JOLT_MAX = 6;
     // Where the hole's middle lands, wherever the jolt takes it.
     const Rect HOLE = around(HOLE_X + JOLT_MAX / 2, HOLE_Y + JOLT_MAX / 2, HOLE_RADIUS / 2 + JOLT_MAX);
     take_tool(2);
     // A click a loaded machine misses is clicked again.
     const double SHOT_SECONDS = 5;
+    double fired = 0;
     EXPECT_TRUE(wait_until([&] {
+        fired = sound_seconds(sound);
         click_at(HOLE_X, HOLE_Y);
         return damage_settles({HOLE_X - HOLE_RADIUS, HOLE_Y - HOLE_RADIUS, HOLE_RADIUS, 2 * HOLE_RADIUS + 1}, 15,
                               SHOT_SECONDS);
-    }, SHORT_SECONDS)) << "no hole beside the gun";
+    }, SHORT_SECONDS)) << "no hole beside the gun; " << kept_as_file(screenshot(x), "laser");
     move_to(10, H - 10);
     EXPECT_TRUE(wait_until([&] { return differing(screenshot(x), desktop, HOLE) > 100; },
                            SHORT_SECONDS))
         << "no hole where the laser fired";
+    EXPECT_TRUE(wait_until([&] { return loudness(sound, fired, 1e9).right > AUDIBLE; }, SHORT_SECONDS))
+        << "no shot sound";
+    Stereo shot = loudness(sound, fired, 1e9);
+    EXPECT_GT(shot.right, 1.5 * shot.left) << "a shot on the right sounds from the right";
     back_to_palette();
 
     // The lady: left alone, she eats a black path. (The strip, shown in the
