@@ -187,7 +187,8 @@ TEST(Laser, ShotsJoltThePointerBurnHolesAndSoundOnTheirSide)
         EXPECT_LE(py - at_y, JOLT_MAX) << "shot " << shot;
         jolted += (px - at_x) + (py - at_y);
         holes.push_back({px, py});
-        ASSERT_TRUE(wait_until([&] { return sound_seconds(s.havoc.sound_file()) > fired + SHOT_SECONDS; }, SHORT_SECONDS));
+        ASSERT_TRUE(
+            wait_until([&] { return sound_seconds(s.havoc.sound_file()) > fired + SHOT_SECONDS; }, SHORT_SECONDS));
     }
     EXPECT_GT(jolted, 0) << "no shot jolted the pointer";
 
