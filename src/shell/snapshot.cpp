@@ -496,7 +496,6 @@ void keep_frame_private()
 
 void end_by_stop_signal(int signal_number)
 {
-    allegro_exit();
     // A QUIT would otherwise leave a core file, and the photograph in it, on disk.
     struct rlimit no_core = {0, 0};
     setrlimit(RLIMIT_CORE, &no_core);

@@ -53,9 +53,8 @@ int full_screen_driver();
 // the user left it. Does nothing when the desktop was never reached.
 void restore_pointer();
 
-// After the normal shutdown, when a stop signal ended the loops: restores
-// the display and ends the process by that same signal, so whoever started
-// havoc sees why it ended.
+// After the normal shutdown, when a stop signal ended the loops: ends the
+// process by that same signal, so whoever started havoc sees why it ended.
 [[noreturn]] void end_by_stop_signal(int signal_number);
 
 // Once start-up has failed and the display is back: shows the one-line

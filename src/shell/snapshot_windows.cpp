@@ -75,8 +75,8 @@ void capture_desktop()
 
 // The library converts the kept picture to the screen's depth: it copies
 // through a bitmap made like the one selected into capture_dc, so it too
-// has full colour. The context goes before its bitmap: a bitmap still selected into a live context
-// cannot be deleted.
+// has full colour. The context goes before its bitmap: a bitmap still
+// selected into a live context cannot be deleted.
 void finish_desktop_capture()
 {
     blit_from_hdc(capture_dc, desktop_bmp, 0, 0, 0, 0, desktop_bmp->w, desktop_bmp->h);
@@ -114,7 +114,6 @@ void keep_frame_private()
 // death by signal to report.
 void end_by_stop_signal(int)
 {
-    allegro_exit();
     std::exit(EXIT_SUCCESS);
 }
 
