@@ -30,14 +30,6 @@ void write_file(const std::string &path, const std::string &bytes)
     out << bytes;
 }
 
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 bool shell(const std::string &command)
 {
     return std::system(command.c_str()) == 0;

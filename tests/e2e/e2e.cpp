@@ -37,6 +37,14 @@ static const double SERVER_START_SECONDS = 30;
 
 const std::string GOOD_DATA_FILE = std::string(HAVOC_DATA_DIR) + "/havoc.dat";
 
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
 std::string make_temp_dir(const char *what)
 {
     std::string pattern = std::string("/tmp/havoc-") + what + ".XXXXXX";
@@ -392,10 +400,7 @@ void Havoc::signal(int sig)
 
 std::string Havoc::stderr_text() const
 {
-    std::ifstream in(stderr_path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return read_file(stderr_path);
 }
 
 std::vector<std::string> Havoc::working_dir_files() const
@@ -427,11 +432,16 @@ Rect palette_strip(int screen_w, int screen_h)
     return {(screen_w - ICONS * ICON) / 2 - CAP, (screen_h - ICON) / 2 - ICON, ICONS * ICON + 2 * CAP, ICON};
 }
 
+Rect arrow_box(int x, int y)
+{
+    return {x - 2, y - 2, 24, 32};
+}
+
 Rect pointer_box(XServer &x)
 {
     int px, py;
     pointer_position(x, &px, &py);
-    return {px - 2, py - 2, 24, 32};
+    return arrow_box(px, py);
 }
 
 // A pixel of the library at `bits` bits as a screenshot reads it. A 16-bit

@@ -104,6 +104,9 @@ int spawn(const std::vector<std::string> &args, const std::vector<std::string> &
 // A new, empty folder /tmp/havoc-<what>.XXXXXX.
 std::string make_temp_dir(const char *what);
 
+// The whole of a file, empty when it cannot be read.
+std::string read_file(const std::string &path);
+
 // Polls `condition` every 20 ms until it holds or `seconds` pass.
 bool wait_until(const std::function<bool()> &condition, double seconds);
 
@@ -131,8 +134,10 @@ struct Rect {
     bool contains(int px, int py) const { return px >= x && px < x + w && py >= y && py < y + h; }
 };
 Rect palette_strip(int screen_w, int screen_h);
-// Where the palette and the tools draw the library's pointer, with room to
-// spare.
+// Where the palette and the tools draw the library's pointer when it is at
+// (x, y), with room to spare; and where it is drawn now, the X pointer being
+// the library's.
+Rect arrow_box(int x, int y);
 Rect pointer_box(XServer &x);
 // The palette as it must look once faded in over `desktop` on a screen of
 // `depth` bits: the data file's own icons and caps drawn masked over the

@@ -9,22 +9,12 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <sys/wait.h>
 
 namespace {
 
 const int W = 800, H = 600;
 const double START_SECONDS = 30, EXIT_SECONDS = 20;
-
-std::string read_text(const std::string &path)
-{
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // The unpacked package, a private HOME and the unrelated working folder,
 // all removed at the end, with havoc itself if it is still running.
@@ -76,7 +66,7 @@ TEST(InstalledPackage, LauncherStartedElsewhereShowsThePaletteAndEscapeQuitsWith
         return above_changed == 0 && strip_changed > strip.w * strip.h / 2;
     };
     EXPECT_TRUE(wait_until([&] { return palette_shown() || !running(); }, START_SECONDS));
-    ASSERT_TRUE(running()) << read_text(log);
+    ASSERT_TRUE(running()) << read_file(log);
     EXPECT_TRUE(palette_shown());
 
     // Escape on the palette quits once its fade-in is over; keep pressing.
@@ -85,7 +75,7 @@ TEST(InstalledPackage, LauncherStartedElsewhereShowsThePaletteAndEscapeQuitsWith
         return !running();
     }, EXIT_SECONDS));
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << read_text(log);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << read_file(log);
     EXPECT_EQ(std::system(("rmdir " + s.elsewhere).c_str()), 0) << "havoc left files in its working directory";
 }
 

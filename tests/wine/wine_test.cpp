@@ -17,7 +17,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -156,13 +155,7 @@ struct WineHavoc {
 
     std::string sound_file() const { return home + "/sound.wav"; }
 
-    std::string stderr_text() const
-    {
-        std::ifstream in(home + "/stderr.txt");
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    std::string stderr_text() const { return read_file(home + "/stderr.txt"); }
 
     XServer *x;
     int pid = -1;
@@ -170,12 +163,6 @@ struct WineHavoc {
     bool exited = false;
     std::string home, workdir;
 };
-
-// Where the palette draws the library's arrow at (x, y), with room.
-Rect arrow_box(int x, int y)
-{
-    return {x - 2, y - 2, 24, 32};
-}
 
 const Rect WHOLE_SCREEN{0, 0, W, H};
 
