@@ -31,7 +31,7 @@ using Clock = std::chrono::steady_clock;
 
 const double START_SECONDS = 30, EXIT_SECONDS = 20, SETTLE_SECONDS = 30;
 const auto STILL = std::chrono::seconds(1);
-const int ICON = 64, CAP = 16, ICONS = 5;
+const int ICON = 64;
 const int ARROW = 16;                 // the library's arrow pointer, a 16 x 16 sprite
 const unsigned long ARROW_TIP = 0;    // its top-left pixel is black
 
@@ -158,14 +158,6 @@ std::string write_file(const std::string &dir, const std::string &name, const ch
     return path;
 }
 
-std::string temp_dir()
-{
-    char pattern[] = "/tmp/havoc-desktop.XXXXXX";
-    if (!mkdtemp(pattern))
-        std::abort();
-    return pattern;
-}
-
 // Colour everywhere, none of it black (the arrow's tip is), with detail at
 // the pixel scale, so that a shifted, stale or black pixel shows.
 unsigned long wallpaper_rgb(int x, int y, int w, int h)
@@ -212,12 +204,6 @@ bool same(const Picture &a, const Picture &b)
     return a.w == b.w && a.h == b.h && a.rgb == b.rgb;
 }
 
-// The palette's strip, centred on a monitor as havoc centres it.
-Rect strip_on(const Rect &m)
-{
-    return {m.x + (m.w - ICONS * ICON) / 2 - CAP, m.y + (m.h - ICON) / 2 - ICON, ICONS * ICON + 2 * CAP, ICON};
-}
-
 // Where havoc's own pointer starts: the middle of the user's monitor.
 Rect arrow_on(const Rect &m)
 {
@@ -231,7 +217,7 @@ protected:
     void SetUp() override
     {
         const DesktopCase &c = GetParam();
-        dir = temp_dir();
+        dir = make_temp_dir("desktop");
         if (c.server == XVFB) {
             x.reset(new XServer(c.w, c.h, 24));
         } else {
@@ -429,7 +415,7 @@ TEST_P(OnADesktop, LooksUntouchedUntilThePaletteOpensOnTheUsersMonitorAndLeavesN
 {
     const DesktopCase &c = GetParam();
     const Rect home = c.monitors[c.home_monitor];
-    const Rect strip = strip_on(home), arrow = arrow_on(home);
+    const Rect strip = palette_strip_on(home), arrow = arrow_on(home);
     Picture desktop = screenshot(*x);
     // The top row, one through the window, one through the strip, one along
     // the middle of the root and one through the panel.
@@ -517,7 +503,7 @@ std::string write_cookie(const std::string &dir)
 
 TEST(UnreadableDesktop, StopsWithOneLineWhenTheXServerWillNotShowTheDesktop)
 {
-    std::string dir = temp_dir();
+    std::string dir = make_temp_dir("desktop");
     std::string trusted = write_cookie(dir), untrusted = dir + "/untrusted";
     const char *was = std::getenv("XAUTHORITY");
     std::string saved = was ? was : "";

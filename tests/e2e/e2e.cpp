@@ -429,7 +429,12 @@ int slot_y(int screen_h)
 
 Rect palette_strip(int screen_w, int screen_h)
 {
-    return {(screen_w - ICONS * ICON) / 2 - CAP, (screen_h - ICON) / 2 - ICON, ICONS * ICON + 2 * CAP, ICON};
+    return palette_strip_on({0, 0, screen_w, screen_h});
+}
+
+Rect palette_strip_on(const Rect &m)
+{
+    return {m.x + (m.w - ICONS * ICON) / 2 - CAP, m.y + (m.h - ICON) / 2 - ICON, ICONS * ICON + 2 * CAP, ICON};
 }
 
 Rect arrow_box(int x, int y)

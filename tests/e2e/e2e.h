@@ -134,6 +134,8 @@ struct Rect {
     bool contains(int px, int py) const { return px >= x && px < x + w && py >= y && py < y + h; }
 };
 Rect palette_strip(int screen_w, int screen_h);
+// The strip centred on one monitor of the screen, as havoc centres it there.
+Rect palette_strip_on(const Rect &monitor);
 // Where the palette and the tools draw the library's pointer when it is at
 // (x, y), with room to spare; and where it is drawn now, the X pointer being
 // the library's.
