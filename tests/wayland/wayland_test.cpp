@@ -17,7 +17,6 @@
 #include <functional>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -142,9 +141,7 @@ std::set<std::string> files_left()
 struct Launch {
     explicit Launch(const std::vector<std::string> &extra_env = {}, const std::vector<std::string> &wrapper = {})
     {
-        char dir[] = "/tmp/havoc-wayland-run.XXXXXX";
-        EXPECT_NE(mkdtemp(dir), nullptr);
-        scratch = dir;
+        scratch = make_temp_dir("wayland-run");
         fs::copy_file(data_file, scratch + "/havoc.dat");
         auto name = [](const std::string &variable) { return variable.substr(0, variable.find('=')); };
         std::set<std::string> replaced;
@@ -179,13 +176,7 @@ struct Launch {
     {
         return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
     }
-    std::string stderr_text() const
-    {
-        std::ifstream in(scratch + "/stderr.txt");
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    std::string stderr_text() const { return read_file(scratch + "/stderr.txt"); }
 
     std::string scratch;
     int pid = -1, status = 0;
