@@ -107,22 +107,11 @@ Canvas draw_icon(int size)
     return icon;
 }
 
-int channel(float v)
-{
-    return (int)std::lround(std::min(1.0f, std::max(0.0f, v)) * 255);
-}
-
 bool save_icon(const std::string &path, const Canvas &c)
 {
-    BITMAP *bmp = create_bitmap_ex(32, c.w, c.h);
+    BITMAP *bmp = to_alpha_bitmap(c);
     if (!bmp)
         return false;
-    for (int y = 0; y < c.h; ++y)
-        for (int x = 0; x < c.w; ++x) {
-            int i = y * c.w + x;
-            putpixel(bmp, x, y, makeacol32(channel(c.colour[i].r), channel(c.colour[i].g),
-                                           channel(c.colour[i].b), channel(c.alpha[i])));
-        }
     bool ok = save_png(path.c_str(), bmp, nullptr) == 0;
     destroy_bitmap(bmp);
     return ok;

@@ -250,6 +250,20 @@ BITMAP *to_bitmap(const Canvas &c)
     return bmp;
 }
 
+BITMAP *to_alpha_bitmap(const Canvas &c)
+{
+    BITMAP *bmp = create_bitmap_ex(32, c.w, c.h);
+    if (!bmp)
+        return nullptr;
+    for (int y = 0; y < c.h; ++y)
+        for (int x = 0; x < c.w; ++x) {
+            int i = y * c.w + x;
+            putpixel(bmp, x, y, makeacol32(channel(c.colour[i].r), channel(c.colour[i].g),
+                                           channel(c.colour[i].b), channel(c.alpha[i])));
+        }
+    return bmp;
+}
+
 bool save_picture(const std::string &dir, const char *name, const Canvas &c)
 {
     std::string path = dir + "/" + name;

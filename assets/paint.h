@@ -68,5 +68,9 @@ float noise(float x, float y, uint32_t seed);
 // opaque, the rest is the mask colour (255, 0, 255).
 BITMAP *to_bitmap(const Canvas &c);
 
+// The canvas as a 32-bit bitmap that keeps its coverage as alpha, for a
+// picture with soft edges such as the application icon. Null without memory.
+BITMAP *to_alpha_bitmap(const Canvas &c);
+
 // Writes the canvas as dir/name (an uncompressed 24-bit TGA); false on error.
 bool save_picture(const std::string &dir, const char *name, const Canvas &c);
