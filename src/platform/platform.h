@@ -1,8 +1,9 @@
 // The door to the desktop: everything havoc needs of the system it runs on,
 // in the order main calls it. Behind the door each platform keeps one file
 // per thing it talks to; in front of it nothing knows which platform it is.
-// Only start-up, shutdown and the fatal ending come through here: the loops
-// talk to the game library alone.
+// Start-up, shutdown and the fatal ending come through here, and two steps of
+// every frame, which the scene's frame skeleton takes for the loops: the
+// loops themselves talk to the game library alone.
 #pragma once
 
 // First of all, before anything else is opened or started: the process can
@@ -43,6 +44,19 @@ void keep_frame_private();
 // the keyboard and the pointer are havoc's from here on. Stops the program
 // with a message when they cannot be had.
 void finish_desktop_capture();
+
+// Every frame, first thing in the pass, in every loop: whatever the hand did
+// before the pass began is in the library's mouse_x, mouse_y, mouse_b
+// and key[] when the pass reads them, handled the library's own way (its key
+// repeat, and after position_mouse its pointer moving on from where it was
+// put until it brings the desktop's pointer along). When nothing has come it
+// costs a look at the connection and allocates nothing. Does nothing where
+// the library's drivers already hand input over as it arrives.
+void pump_input();
+
+// Right after every show step: what was just drawn goes to the display now,
+// not whenever the library next talks to it.
+void present_frame();
 
 // After the library has shut down, on every way out (quitting, a fatal
 // error, a stop signal): puts the desktop's pointer back where the user left

@@ -110,6 +110,17 @@ void keep_frame_private()
 {
 }
 
+// The library's DirectInput drivers run on a thread of their own that wakes
+// for each change of the mouse or the keyboard, and a DirectDraw blit is on
+// the screen when it returns: there is nothing to hurry.
+void pump_input()
+{
+}
+
+void present_frame()
+{
+}
+
 // A window closed on request is an ordinary end on Windows, which has no
 // death by signal to report.
 void end_by_stop_signal(int)

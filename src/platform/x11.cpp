@@ -459,6 +459,39 @@ void finish_desktop_capture()
     std::vector<XColor>().swap(kept.colors);
 }
 
+// The library hands X input over on its background thread, in steps of
+// 10 ms, and sends its frames only when that thread next syncs with the
+// server: the hand would reach the screen up to two steps late. Here the
+// main thread does the same between two frames, under the library's lock,
+// by the library's own handler, which syncs, reads what is queued and
+// treats key repeat and its pointer as it always does.
+//
+// After position_mouse the library moves its pointer by the hand's motion
+// from where it was put, and counts its handler's calls until it brings the
+// desktop's pointer along; that count must go at the background thread's
+// pace, not once a frame, or the pointer would follow the hand by motion
+// for a tenth of the time the library means after every shot of the laser.
+void pump_input()
+{
+    XLOCK();
+    Display *display = _xwin.display;
+    if (display && XEventsQueued(display, QueuedAfterReading) > 0) {
+        int placed_count = _xwin.mouse_warped;
+        _xwin_handle_input();
+        if (_xwin.mouse_warped)
+            _xwin.mouse_warped = placed_count;
+    }
+    XUNLOCK();
+}
+
+void present_frame()
+{
+    XLOCK();
+    if (_xwin.display)
+        XFlush(_xwin.display);
+    XUNLOCK();
+}
+
 void restore_pointer()
 {
     if (!pointer_noted)

@@ -1,6 +1,8 @@
 // The shared scene state and the rules every loop follows.
 #include "scene.h"
 
+#include "platform/platform.h"
+
 #include <cstdlib>
 
 BITMAP *desktop_bmp = nullptr;
@@ -83,6 +85,7 @@ int rand_range(int lo, int hi)
 
 bool escape_or_stop()
 {
+    pump_input();
     return key[KEY_ESC] || stop_signal.load();
 }
 
@@ -106,6 +109,7 @@ void show_frame()
 void show_area(int x, int y, int w, int h)
 {
     blit(back_buffer, screen, x, y, x, y, w, h);
+    present_frame();
     if (frame_hook)
         frame_hook();
 }

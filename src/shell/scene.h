@@ -115,8 +115,12 @@ int play_at_mouse(SAMPLE *sound);
 // + lo. rand is never seeded, so every run draws the same series.
 int rand_range(int lo, int hi);
 
-// Frame skeleton, step 1: Escape is down, or a stop signal has come. The
-// loop must leave.
+// Frame skeleton, step 1, the first thing every pass does, in every loop:
+// whatever the hand did before the pass began is taken into mouse_x,
+// mouse_y, mouse_b and key[] (the platform hands it to the library now, not
+// when the library's own thread comes round to it), so this very test and
+// the rest of the pass read it. Then: Escape is down, or a stop signal has
+// come, and the loop must leave.
 bool escape_or_stop();
 
 // Frame skeleton, step 2: a fresh copy of the picture into back_buffer.
@@ -125,7 +129,7 @@ void copy_background();
 // Step 2 and 3 together: the copy, then a mouse poll where the driver needs one.
 void begin_frame();
 
-// Step 5: back_buffer onto the screen, whole.
+// Step 5: back_buffer onto the screen, whole, and on to the display at once.
 void show_frame();
 
 // Step 5 for a part of the screen: that rectangle of back_buffer onto the
