@@ -334,7 +334,8 @@ int main(int argc, char **argv)
     if (std::system(setup.c_str()) != 0)
         return 2;
     std::vector<std::string> env = {"HOME=" + std::string(home), "DISPLAY=" + x.name, "PATH=/usr/bin:/bin"};
-    pid_t havoc = spawn({binary}, env, HAVOC_DATA_DIR, "/dev/null");
+    std::string havoc_stderr = std::string(home) + "/stderr.txt";
+    pid_t havoc = spawn({binary}, env, HAVOC_DATA_DIR, havoc_stderr);
     wait_until([&] { return fullscreen_window_mapped(x); }, 30);
     std::this_thread::sleep_for(FADE_OVER);
 
@@ -358,8 +359,15 @@ int main(int argc, char **argv)
     back_to_palette(x);
     std::vector<double> escape_ms = escapes_from_bat(x, watch, ESCAPES);
 
-    stop(havoc);
+    // A havoc that ended early leaves rows never seen; its own words say why.
+    int status = 0;
+    bool ended_early = waitpid(havoc, &status, WNOHANG) == havoc;
+    if (!ended_early)
+        stop(havoc);
+    std::string said = read_file(havoc_stderr);
     std::system((std::string("rm -rf ") + home).c_str());
+    if (ended_early)
+        std::printf("havoc ended before the measurements did (status %d): %s\n", status, said.c_str());
 
     std::printf("hand to screen on a %dx%dx%d Xvfb, in ms, timed from outside\n", w, h, depth);
     std::printf("%-44s %7s %7s %7s %7s %5s\n", "", "median", "p90", "min", "max", "tries");

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and measures havoc at 1920 x 1080, at
 # 24 and at 16 bits: the frame rate of every loop against the bare frame,
-# and start-up as seen from outside. Each measurement starts its own Xvfb.
+# start-up as seen from outside, and the time from the hand to the screen
+# next to a plain X client's. Each measurement starts its own Xvfb.
 #   scripts/bench.sh [frames per run] [runs]
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,4 +19,8 @@ done
 for depth in 24 16; do
     echo
     build/bench/havoc_startup_bench "1920x1080x$depth"
+done
+for depth in 24 16; do
+    echo
+    build/bench/havoc_latency_bench "1920x1080x$depth"
 done

@@ -26,6 +26,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <thread>
 #include <poll.h>
 
@@ -226,6 +227,64 @@ TEST_F(XInput, press_before_a_pass_shows_the_bats_first_swing_frame_in_that_pass
     }
     destroy_bitmap(expected);
     EXPECT_EQ(shown, "");
+}
+
+// Where the X server has the pointer.
+void x_pointer(Display *d, int *x, int *y)
+{
+    Window root, child;
+    int wx, wy;
+    unsigned int buttons;
+    XQueryPointer(d, DefaultRootWindow(d), &root, &child, x, y, &wx, &wy, &buttons);
+}
+
+// A shot's jolt moves the library's pointer away from the X pointer. With the
+// input taken in every pass, the library still follows the hand from there by
+// its motion until its quiet spell is over, then brings the X pointer to its
+// own; from then on the hand moves it to where the X server has it.
+TEST_F(XInput, after_the_lasers_jolt_the_x_pointer_is_brought_to_the_librarys)
+{
+    // Passes keep coming while the library's thread counts out its spell;
+    // each waits a little until the two pointers agree.
+    const int SPELL_FRAMES = 3000;
+    const auto PACE = std::chrono::milliseconds(1);
+    reset_scene();
+    bool apart = false, together = false;
+    // The press is taken in by the pass that fires, not by the library's
+    // thread between the script's rows.
+    std::unique_ptr<BackgroundHeld> held;
+    drive(run_laser, Script{{0, REST_X, REST_Y, 0, {}}} + hold(SPELL_FRAMES, {100, REST_X, REST_Y, 0, {}}),
+          [&](int frame) {
+              if (frame == 0) {
+                  held.reset(new BackgroundHeld);
+                  press_button();
+                  wait_until_delivered();
+              } else if (frame == 1) {
+                  held.reset();
+                  XTestFakeButtonEvent(hand, 1, False, 0);
+              }
+              if (together)
+                  return;
+              int x, y;
+              x_pointer(hand, &x, &y);
+              if (x != mouse_x || y != mouse_y) {
+                  apart = true;
+              } else if (apart && !library_placed_pointer()) {
+                  // Done: Escape ends the laser in the next pass.
+                  together = true;
+                  held.reset(new BackgroundHeld);
+                  press_key(XK_Escape);
+                  wait_until_delivered();
+                  return;
+              }
+              std::this_thread::sleep_for(PACE);
+          });
+    held.reset();
+    EXPECT_TRUE(apart) << "the shot did not jolt the pointer";
+    EXPECT_TRUE(together) << "the X pointer never came to the library's";
+    move(MOVED_X, MOVED_Y);
+    XSync(hand, False);
+    EXPECT_TRUE(eventually([] { return mouse_x == MOVED_X && mouse_y == MOVED_Y; }));
 }
 
 // A key pressed between two passes: Escape ends every loop before the
