@@ -460,11 +460,12 @@ void finish_desktop_capture()
 }
 
 // The library hands X input over on its background thread, in steps of
-// 10 ms, and sends its frames only when that thread next syncs with the
-// server: the hand would reach the screen up to two steps late. Here the
-// main thread does the same between two frames, under the library's lock,
-// by the library's own handler, which syncs, reads what is queued and
-// treats key repeat and its pointer as it always does.
+// 10 ms, and its frames leave Xlib's buffer only when that thread next syncs
+// with the server: the hand would reach the screen up to two steps late.
+// Here the main thread runs the library's own handler at the start of every
+// pass in which the connection holds input, under the library's lock; the
+// handler syncs, reads all that came and treats key repeat and its pointer
+// as it always does. present_frame sends each frame the moment it is shown.
 //
 // After position_mouse the library moves its pointer by the hand's motion
 // from where it was put, and counts its handler's calls until it brings the
