@@ -6,6 +6,7 @@
 #include "e2e/desktop.h"
 #include "e2e/expected_palette.h"
 #include "e2e/runs.h"
+#include "e2e/sound.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -196,9 +197,7 @@ int main(int argc, char **argv)
     char home[] = "/tmp/havoc-bench-home.XXXXXX";
     if (!mkdtemp(home))
         return 2;
-    std::string setup = std::string(TEST_SCRIPTS_DIR) + "/write_sound_home.sh " + home;
-    if (std::system(setup.c_str()) != 0)
-        return 2;
+    write_sound_home(home);
 
     std::vector<double> picture, fade, xwd;
     for (int run = 0; run < runs; ++run) {

@@ -68,7 +68,8 @@ PaletteLayout palette_layout(const Rect &monitor, const std::string &data_file)
     PieceSizes sizes = piece_sizes(data_file);
     PaletteGeometry g = palette_geometry({monitor.x, monitor.y, monitor.w, monitor.h}, sizes.icon_w,
                                          sizes.icon_h, sizes.cap_w);
-    return {{g.palette_left, g.palette_top, g.palette_width, g.palette_height}, g.icons_left, g.icon_w, g.icon_h};
+    return {{g.palette_left, g.palette_top, g.palette_width, g.palette_height}, g.icons_left, g.icon_w, g.icon_h,
+            ICON_COUNT};
 }
 
 // A pixel of the library at `bits` bits as a screenshot reads it. A 16-bit

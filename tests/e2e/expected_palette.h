@@ -15,11 +15,13 @@
 struct PaletteLayout {
     Rect strip;          // both end pieces included
     int icons_left, icon_w, icon_h;
+    int icons;           // the tools' icons, then the end icon, which quits
 
     // The middle of a slot's icon, and the icon.
     int slot_x(int slot) const { return icons_left + slot * icon_w + icon_w / 2; }
     int slot_y() const { return strip.y + icon_h / 2; }
     Rect icon(int slot) const { return {icons_left + slot * icon_w, strip.y, icon_w, icon_h}; }
+    int end_slot() const { return icons - 1; }
 };
 PaletteLayout palette_layout(const Rect &monitor, const std::string &data_file = GOOD_DATA_FILE);
 

@@ -40,7 +40,6 @@ const double START_SECONDS = 30, EXIT_SECONDS = 20;
 
 // The tools in the order of their icons on the palette, from slot 0.
 enum Loop { PALETTE, BAT, SABER, LASER, LADY };
-const int END_SLOT = 4;
 const char *const LOOP_NAMES[] = {"palette", "bat", "lightsaber", "laser", "lady"};
 
 // How long after the loop is known to run the signal is sent, at most: the
@@ -69,7 +68,7 @@ const PaletteLayout &palette()
 std::vector<unsigned long> end_icon_pixels(XServer &x)
 {
     const int SIDE = 32;
-    XImage *image = XGetImage(x.display, DefaultRootWindow(x.display), palette().slot_x(END_SLOT) - SIDE / 2,
+    XImage *image = XGetImage(x.display, DefaultRootWindow(x.display), palette().slot_x(palette().end_slot()) - SIDE / 2,
                               palette().slot_y() - SIDE / 2, SIDE, SIDE, AllPlanes, ZPixmap);
     std::vector<unsigned long> pixels;
     for (int y = 0; y < SIDE; ++y)

@@ -51,7 +51,7 @@ TEST(Palette, FadesInFullyOpaqueWhereItBelongsAndItsEndIconQuits)
     EXPECT_EQ(differing(now, s.desktop, Rect{0, strip.y + strip.h, W, H}, pointer_box(s.x)), 0)
         << "nothing below it but the pointer";
 
-    click(s.x, s.palette.slot_x(4), s.palette.slot_y());
+    click(s.x, s.palette.slot_x(s.palette.end_slot()), s.palette.slot_y());
     ASSERT_TRUE(s.havoc.wait_exit(SHORT_SECONDS));
     ASSERT_TRUE(WIFEXITED(s.havoc.status));
     EXPECT_EQ(WEXITSTATUS(s.havoc.status), 0) << s.havoc.stderr_text();

@@ -8,6 +8,7 @@
 #include "e2e/desktop.h"
 #include "e2e/expected_palette.h"
 #include "e2e/runs.h"
+#include "shell/art_geometry.h"
 
 #include <gtest/gtest.h>
 
@@ -33,9 +34,10 @@ std::string havoc_binary, data_file;
 const char *OUTPUT = "HEADLESS-1";  // with_sway.sh's one output
 const double START_SECONDS = 30, STEP_SECONDS = 20, KEY_SECONDS = 5;
 const int AT_X = 1400, AT_Y = 800;  // where the bat strikes, well away from the palette
-const int CRACK_RADIUS = 60;        // the crack's reach from where it struck
+const int CRACK_RADIUS = CRACK_CENTRE;   // the crack's reach from where it struck
 const int CRACK_PIXELS = 200;       // changed pixels within that reach that make a crack
-const int BAT_REACH_RIGHT = 20;     // the bat hangs left of the pointer, reaching this far right
+// The bat hangs from the pointer by its grip, reaching this far right of it.
+const int BAT_REACH_RIGHT = BAT_FRAME_W - BAT_GRIP_X;
 const Rect CRACK_RIGHT_OF_BAT{AT_X + BAT_REACH_RIGHT + 1, AT_Y - CRACK_RADIUS, CRACK_RADIUS - BAT_REACH_RIGHT,
                               2 * CRACK_RADIUS};
 

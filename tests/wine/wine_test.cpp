@@ -9,6 +9,7 @@
 #include "e2e/expected_palette.h"
 #include "e2e/runs.h"
 #include "e2e/sound.h"
+#include "shell/art_geometry.h"
 
 // gtest before the X headers, whose macros (None, Bool, ...) it would trip over.
 #include <gtest/gtest.h>
@@ -326,7 +327,7 @@ TEST_P(UnderWine, EveryToolDamagesThePictureAndEscapeLeavesTheDesktopAsItWas)
     // the pointer. The bat hangs left of and below its grip, so the crack
     // shows right of it before the bat is moved away. The glass breaks on
     // the left of the screen, and sounds from there.
-    const int CRACK_X = 200, CRACK_Y = 550, BAT_RIGHT = 20, CRACK_RADIUS = 60;
+    const int CRACK_X = 200, CRACK_Y = 550, BAT_RIGHT = BAT_FRAME_W - BAT_GRIP_X, CRACK_RADIUS = CRACK_CENTRE;
     const std::string sound = havoc.sound_file();
     take_tool(0);
     double swung = sound_seconds(sound);
@@ -375,7 +376,7 @@ TEST_P(UnderWine, EveryToolDamagesThePictureAndEscapeLeavesTheDesktopAsItWas)
     // and the shot jolts the pointer a few pixels right and down, so the
     // hole's left part shows beside the gun. Fired right of the middle, the
     // shot sounds from the right.
-    const int HOLE_X = 750, HOLE_Y = 150, HOLE_RADIUS = 14, JOLT_MAX = 6;
+    const int HOLE_X = 750, HOLE_Y = 150, HOLE_RADIUS = LASER_HOLE_SIZE / 2, JOLT_MAX = 6;
     // Where the hole's middle lands, wherever the jolt takes it.
     const Rect HOLE = around(HOLE_X + JOLT_MAX / 2, HOLE_Y + JOLT_MAX / 2, HOLE_RADIUS / 2 + JOLT_MAX);
     take_tool(2);
