@@ -6,7 +6,10 @@
 // palette and with each tool. Then a button press until the bat's first swing
 // frame shows, and Escape until the palette's clean picture replaces the bat.
 //   havoc_latency_bench WIDTHxHEIGHTxDEPTH [moves] [havoc binary]
-#include "e2e.h"
+#include "e2e/desktop.h"
+#include "e2e/expected_palette.h"
+#include "e2e/runs.h"
+#include "e2e/sound.h"
 #include "shell/art_geometry.h"
 
 #include <X11/Xlib.h>
@@ -220,7 +223,8 @@ static void fake_key(XServer &x, unsigned long keysym, bool down)
 // From the palette into the tool of `slot`, the pointer left on its icon.
 static void take_tool(XServer &x, int slot)
 {
-    fake_motion(x.display, slot_x(x.w, slot), slot_y(x.h));
+    PaletteLayout palette = palette_layout({0, 0, x.w, x.h});
+    fake_motion(x.display, palette.slot_x(slot), palette.slot_y());
     std::this_thread::sleep_for(milliseconds(100));
     press(x, true);
     std::this_thread::sleep_for(milliseconds(100));
@@ -330,9 +334,7 @@ int main(int argc, char **argv)
     char home[] = "/tmp/havoc-bench-home.XXXXXX";
     if (!mkdtemp(home))
         return 2;
-    std::string setup = std::string(TEST_SCRIPTS_DIR) + "/write_sound_home.sh " + home;
-    if (std::system(setup.c_str()) != 0)
-        return 2;
+    write_sound_home(home);
     std::vector<std::string> env = {"HOME=" + std::string(home), "DISPLAY=" + x.name, "PATH=/usr/bin:/bin"};
     std::string havoc_stderr = std::string(home) + "/stderr.txt";
     pid_t havoc = spawn({binary}, env, HAVOC_DATA_DIR, havoc_stderr);

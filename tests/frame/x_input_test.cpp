@@ -5,7 +5,7 @@
 // waited on until the library's connection holds what it sent, and the
 // library's background thread is held still: nothing but the pass itself
 // can take that input in, whatever the timing.
-#include "harness.h"
+#include "frame/harness.h"
 
 #include "palette/palette.h"
 #include "shell/art_geometry.h"
