@@ -3,6 +3,7 @@
 #include "harness.h"
 
 #include "shell/outer_loop.h"
+#include "tools/lady.h"
 
 #include <gtest/gtest.h>
 
