@@ -1,4 +1,4 @@
-#include "harness.h"
+#include "frame/harness.h"
 
 #include "tools/bat.h"
 #include "tools/lady.h"
