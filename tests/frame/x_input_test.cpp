@@ -212,7 +212,8 @@ TEST_F(XInput, pointer_moved_before_a_pass_is_drawn_by_that_pass)
 TEST_F(XInput, press_before_a_pass_shows_the_bats_first_swing_frame_in_that_pass)
 {
     BITMAP *expected = copy_of(desktop_bmp);
-    draw_bat_frame(expected, REST_X - BAT_GRIP_X, REST_Y - BAT_GRIP_Y, bat_sequence[1]);
+    masked_blit(bat_image, expected, bat_sequence[1] * BAT_FRAME_W, 0, REST_X - BAT_GRIP_X,
+                REST_Y - BAT_GRIP_Y, BAT_FRAME_W, BAT_FRAME_H);
     std::string shown;
     {
         BackgroundHeld held;
