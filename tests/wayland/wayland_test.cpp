@@ -10,15 +10,23 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <cstring>
 #include <functional>
 #include <fstream>
+#include <map>
+#include <mutex>
+#include <random>
 #include <set>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char **environ;
@@ -27,7 +35,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string havoc_binary, data_file;
+std::string havoc_binary, data_file, fake_portal_script;
 const char *OUTPUT = "HEADLESS-1";  // with_sway.sh's one output
 const double START_SECONDS = 30, STEP_SECONDS = 20, KEY_SECONDS = 5;
 const int AT_X = 1400, AT_Y = 800;  // where the bat strikes, well away from the palette
@@ -136,6 +144,56 @@ std::set<std::string> files_left()
     return files;
 }
 
+// Every file of ours written, from now on, in /tmp, HOME or the runtime
+// folder, where a portal may put its picture: noted the moment it appears,
+// so a file deleted a moment later counts too.
+struct FileWatch {
+    FileWatch()
+    {
+        fd = inotify_init1(IN_NONBLOCK);
+        for (const std::string &folder : {std::string("/tmp"), std::string(std::getenv("HOME")),
+                                          std::string(std::getenv("XDG_RUNTIME_DIR"))})
+            folders[inotify_add_watch(fd, folder.c_str(), IN_CREATE | IN_MOVED_TO)] = folder;
+        reader = std::thread([this] {
+            alignas(inotify_event) char buffer[4096];
+            while (!done) {
+                ssize_t n = read(fd, buffer, sizeof buffer);
+                if (n <= 0) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                    continue;
+                }
+                for (char *p = buffer; p < buffer + n;) {
+                    auto *event = (inotify_event *)p;
+                    std::string path = folders[event->wd] + "/" + (event->len ? event->name : "");
+                    struct stat st;
+                    if (lstat(path.c_str(), &st) == 0 && st.st_uid == getuid() && S_ISREG(st.st_mode)) {
+                        std::lock_guard<std::mutex> hold(lock);
+                        written.insert(path);
+                    }
+                    p += sizeof(inotify_event) + event->len;
+                }
+            }
+        });
+    }
+    ~FileWatch()
+    {
+        done = true;
+        reader.join();
+        close(fd);
+    }
+    std::set<std::string> files()
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        return written;
+    }
+    int fd;
+    std::map<int, std::string> folders;
+    std::mutex lock;
+    std::set<std::string> written;
+    std::atomic<bool> done{false};
+    std::thread reader;
+};
+
 // A run of havoc from a scratch folder outside HOME holding havoc.dat, with
 // this session's environment, `extra_env` added and `wrapper` in front.
 struct Launch {
@@ -239,6 +297,7 @@ TEST(WaylandDesktop, LooksUntouchedUntilThePaletteKeysThroughTheCompositorAndNot
     Desktop desktop;
     std::set<std::string> files_before = files_left();
 
+    FileWatch watch;
     Launch havoc;
     // From launch until the palette fades in the screen is the desktop: no
     // black window, no picture drawn late.
@@ -253,7 +312,10 @@ TEST(WaylandDesktop, LooksUntouchedUntilThePaletteKeysThroughTheCompositorAndNot
         << "havoc's window should be full screen with the keyboard: " << x_windows() << havoc.stderr_text();
     int changed = desktop.changed_outside_palette(compositor_capture());
     EXPECT_EQ(changed, 0) << changed << " pixels outside the palette differ from the compositor's own picture";
-    EXPECT_EQ(files_left(), files_before) << "the portal's picture must be gone once read";
+    // The compositor hands the picture over through a pipe: no file at all.
+    std::set<std::string> written = watch.files();
+    EXPECT_TRUE(written.empty()) << written.size() << " files written during start-up, " << *written.begin();
+    EXPECT_EQ(files_left(), files_before);
 
     ASSERT_TRUE(wait_until([&] { return desktop.palette_shown(); }, START_SECONDS));
     // The bat's icon clicked, the button held until the icon shows it down
@@ -325,9 +387,15 @@ struct NoPicture {
     const char *says;
 };
 
+// A compositor havoc cannot reach sends it to the portal.
+const char *const NO_COMPOSITOR = "WAYLAND_DISPLAY=no-compositor-here";
+
 const NoPicture NO_PICTURE[] = {
-    {"PortalMissing", {}, true, "no desktop portal takes screenshots here"},
-    {"NoSessionBus", {"DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent"}, false, "there is no session bus"},
+    {"PortalMissing", {NO_COMPOSITOR}, true, "no desktop portal takes screenshots here"},
+    {"NoSessionBus", {NO_COMPOSITOR, "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent"}, false,
+     "there is no session bus"},
+    // The compositor offers its screen copy, but the program that takes it is not there.
+    {"GrimMissing", {"PATH=/nonexistent"}, false, "install grim"},
 };
 
 std::vector<std::string> on_a_bare_bus()
@@ -360,16 +428,170 @@ TEST_P(WithoutPortal, SaysSoInOneLineFailsAndLeavesTheDesktopAlone)
 INSTANTIATE_TEST_SUITE_P(Wayland, WithoutPortal, testing::ValuesIn(NO_PICTURE),
                          [](const testing::TestParamInfo<NoPicture> &info) { return std::string(info.param.name); });
 
+// A private session bus with a portal of the test's own (fake_portal.py),
+// answering every screenshot request as `mode` says, and a folder for the
+// pictures it names. havoc is sent to it by a compositor it cannot reach.
+struct FakePortal {
+    FakePortal(const std::string &mode, const std::string &uri = "") : folder(make_temp_dir("fake-portal"))
+    {
+        std::string config = folder + "/bus.conf";
+        std::ofstream(config) << "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
+                                 "<policy context=\"default\"><allow send_destination=\"*\"/>"
+                                 "<allow own=\"*\"/></policy></busconfig>\n";
+        FILE *bus = popen(("dbus-daemon --config-file=" + config + " --fork --print-address=1 --print-pid=1").c_str(),
+                          "r");
+        char line[512] = {};
+        if (bus && std::fgets(line, sizeof line, bus))
+            address = std::string(line, std::strcspn(line, "\n"));
+        if (bus && std::fgets(line, sizeof line, bus))
+            bus_pid = std::atoi(line);
+        if (bus)
+            pclose(bus);
+        EXPECT_FALSE(address.empty()) << "no private bus";
+        std::vector<std::string> env = {"DBUS_SESSION_BUS_ADDRESS=" + address, "PATH=/usr/bin:/bin"};
+        portal_pid = spawn({"/usr/bin/python3", fake_portal_script, folder, mode, uri}, env, "", folder + "/log");
+        EXPECT_TRUE(wait_until([&] { return fs::exists(folder + "/ready"); }, STEP_SECONDS))
+            << "the fake portal did not start: " << read_file(folder + "/log");
+    }
+    ~FakePortal()
+    {
+        for (int pid : {portal_pid, bus_pid})
+            if (pid > 0)
+                kill(pid, SIGTERM);
+        waitpid(portal_pid, nullptr, 0);
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+    std::vector<std::string> havoc_env() const { return {"DBUS_SESSION_BUS_ADDRESS=" + address, NO_COMPOSITOR}; }
+    bool asked() const { return fs::exists(folder + "/asked"); }
+
+    std::string folder, address;
+    int bus_pid = -1, portal_pid = -1;
+};
+
+// What the portal names, made in its folder at `name`.
+enum Made { NOTHING, PICTURE, FIFO, FOLDER };
+
+void make(Made what, const std::string &path)
+{
+    if (what == PICTURE)
+        // with_sway.sh's desktop background: a big picture, slow to decode.
+        fs::copy_file(std::string(std::getenv("HOME")) + "/desktop.png", path, fs::copy_options::overwrite_existing);
+    else if (what == FIFO)
+        EXPECT_EQ(mkfifo(path.c_str(), 0600), 0);
+    else if (what == FOLDER)
+        fs::create_directory(path);
+}
+
+struct PortalAnswer {
+    const char *name;
+    const char *mode;
+    const char *uri_host;  // the host part of the file:// URI
+    Made made;
+    const char *says;
+};
+
+const PortalAnswer PORTAL_ANSWERS[] = {
+    {"NeverAnswers", "silent", "", NOTHING, "the desktop portal did not answer within"},
+    {"AnswersWithAnError", "error", "", NOTHING, "the desktop portal answered with an error (the screen is locked)"},
+    {"NamesAFifo", "uri", "", FIFO, "is a named pipe, not a file"},
+    {"NamesAFolder", "uri", "", FOLDER, "is a folder, not a file"},
+    {"NamesAFileOfAnotherHost", "uri", "elsewhere.example", PICTURE, "is not a file on this computer"},
+};
+
+class PortalAnswers : public testing::TestWithParam<PortalAnswer> {};
+
+// havoc says what the portal did in one line and fails at once, and
+// deletes nothing it was not sure is the picture it asked for.
+TEST_P(PortalAnswers, SaidTruthfullyAndNothingButThePictureIsDeleted)
+{
+    const PortalAnswer &answer = GetParam();
+    std::string dummy = make_temp_dir("portal-answer");
+    std::string path = dummy + "/picture";
+    FakePortal portal(answer.mode, "file://" + std::string(answer.uri_host) + path);
+    make(answer.made, path);
+    // The D-Bus call's own limit is 25 s: a silent portal takes that long.
+    const double SILENT_PORTAL_SECONDS = 40;
+    Launch havoc(portal.havoc_env());
+    ASSERT_TRUE(havoc.wait_exit(SILENT_PORTAL_SECONDS)) << "still running: " << havoc.stderr_text();
+    ASSERT_TRUE(WIFEXITED(havoc.status)) << "ended by signal " << WTERMSIG(havoc.status);
+    EXPECT_EQ(WEXITSTATUS(havoc.status), 1);
+    std::string text = havoc.stderr_text();
+    EXPECT_NE(text.find(answer.says), std::string::npos) << text;
+    EXPECT_EQ(text.find("no desktop portal"), std::string::npos) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+    if (answer.made != NOTHING) {
+        EXPECT_TRUE(fs::exists(fs::symlink_status(path))) << "havoc deleted what the portal named";
+    }
+    EXPECT_FALSE(any_x_window());
+    std::error_code ignored;
+    fs::remove_all(dummy, ignored);
+}
+
+INSTANTIATE_TEST_SUITE_P(Wayland, PortalAnswers, testing::ValuesIn(PORTAL_ANSWERS),
+                         [](const testing::TestParamInfo<PortalAnswer> &info) { return std::string(info.param.name); });
+
+// The portal's picture, when one is used, is gone from the disk whatever
+// ends havoc while it is read: here an interrupt at random moments from the
+// portal's answer through the picture's decoding.
+TEST(PortalFile, GoneAfterAnInterruptAtAnyMomentOfItsReading)
+{
+    const int RUNS = 8;
+    const double LATEST_SECONDS = 0.3;
+    std::string dummy = make_temp_dir("portal-file");
+    std::string path = dummy + "/picture.png";
+    FakePortal portal("uri", "file://" + path);
+    std::mt19937 random(26);
+    std::uniform_real_distribution<double> moment(0, LATEST_SECONDS);
+    int left = 0, other_ending = 0;
+    for (int run = 0; run < RUNS; ++run) {
+        make(PICTURE, path);
+        fs::remove(portal.folder + "/asked");
+        Launch havoc(portal.havoc_env());
+        ASSERT_TRUE(wait_until([&] { return portal.asked() || !havoc.running(); }, START_SECONDS));
+        // The random moment itself, not a wait for something to happen.
+        std::this_thread::sleep_for(std::chrono::duration<double>(moment(random)));
+        kill(havoc.pid, SIGINT);
+        ASSERT_TRUE(havoc.wait_exit(STEP_SECONDS)) << "still running after the interrupt";
+        left += fs::exists(path);
+        other_ending += !(WIFSIGNALED(havoc.status) && WTERMSIG(havoc.status) == SIGINT);
+        EXPECT_EQ(havoc.stderr_text(), "");
+    }
+    std::printf("picture left on disk after %d of %d interrupts\n", left, RUNS);
+    EXPECT_EQ(left, 0) << "the picture stayed on disk after " << left << " of " << RUNS << " interrupts";
+    EXPECT_EQ(other_ending, 0) << other_ending << " runs did not end by the interrupt";
+    std::error_code ignored;
+    fs::remove_all(dummy, ignored);
+}
+
+// A picture from the portal plays, and is off the disk by the time the
+// window is up.
+TEST(PortalFile, ReadThenGoneBeforeTheWindowShows)
+{
+    std::string dummy = make_temp_dir("portal-file");
+    std::string path = dummy + "/picture.png";
+    FakePortal portal("uri", "file://" + path);
+    make(PICTURE, path);
+    Launch havoc(portal.havoc_env());
+    ASSERT_TRUE(wait_until(havoc_full_screen_with_keyboard, START_SECONDS)) << x_windows() << havoc.stderr_text();
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_TRUE(type_key_until("Escape", [&] { return !havoc.running(); }));
+    EXPECT_TRUE(WIFEXITED(havoc.status) && WEXITSTATUS(havoc.status) == 0) << havoc.stderr_text();
+    std::error_code ignored;
+    fs::remove_all(dummy, ignored);
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
     testing::InitGoogleTest(&argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: wayland_tests HAVOC_BINARY HAVOC_DAT, inside tests/wayland/with_sway.sh\n");
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: wayland_tests HAVOC_BINARY HAVOC_DAT FAKE_PORTAL, inside tests/wayland/with_sway.sh\n");
         return 2;
     }
     havoc_binary = argv[1];
     data_file = argv[2];
+    fake_portal_script = argv[3];
     return RUN_ALL_TESTS();
 }
