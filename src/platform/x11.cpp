@@ -17,11 +17,14 @@
 #include "platform/platform.h"
 
 #include "platform/portal.h"
+#include "platform/wlroots.h"
+#include "platform/x11.h"
 #include "shell/fatal.h"
 #include "shell/scene.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xatom.h>
+#include <X11/Xproto.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xinerama.h>
 #include <X11/extensions/Xrandr.h>
@@ -32,7 +35,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <dlfcn.h>
 #include <sys/shm.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -53,7 +59,15 @@ struct KeptPicture {
 };
 static KeptPicture kept;
 
-static bool pointer_noted;   // desktop_pointer_x and _y hold the user's pointer
+// Where the user left the pointer (desktop_pointer_x and _y), and a
+// connection of our own kept open to put it back there: the normal way out
+// warps it through Xlib; a crash, where Xlib cannot be trusted, writes the
+// same request, encoded in advance, straight to that connection's socket.
+struct PointerHome {
+    Display *display;  // none until the pointer is noted
+    xWarpPointerReq request;
+};
+static PointerHome pointer_home;
 
 static const int COLORMAP_SIZE = 256;
 static const int RANDR_MONITORS_MINOR = 5;   // RandR 1.5 lists monitors
@@ -61,8 +75,9 @@ static const char WINDOW_NAME[] = "havoc";
 static const char WINDOW_CLASS[] = "Havoc";
 // Another program may hold the keyboard for a moment, as a launcher does
 // while the key that started havoc is still down.
-static const int GRAB_TRIES = 50;
+static const int GRAB_PATIENCE_MS = 1000;
 static const int GRAB_RETRY_MS = 20;
+static const long NANOSECONDS_PER_MS = 1000000;
 static const mode_t OWNER_ONLY = 0600;
 
 // Xlib's default error handler ends the process; on a server that refuses
@@ -120,7 +135,20 @@ static void note_pointer(Display *display, Window root)
     unsigned int buttons;
     XQueryPointer(display, root, &root_back, &child, &desktop_pointer_x, &desktop_pointer_y, &window_x,
                   &window_y, &buttons);
-    pointer_noted = true;
+    pointer_home.display = XOpenDisplay(nullptr);
+    if (!pointer_home.display)
+        return;
+    // The connection speaks this machine's byte order, so the request is
+    // laid out as the structure is.
+    xWarpPointerReq &warp = pointer_home.request;
+    warp.reqType = X_WarpPointer;
+    warp.length = sz_xWarpPointerReq / 4;
+    warp.srcWid = None;
+    warp.dstWid = (CARD32)root;
+    warp.srcX = warp.srcY = 0;
+    warp.srcWidth = warp.srcHeight = 0;
+    warp.dstX = (INT16)desktop_pointer_x;
+    warp.dstY = (INT16)desktop_pointer_y;
 }
 
 // With the server gone there is no display left to restore, and the
@@ -164,8 +192,13 @@ void capture_desktop()
         XCloseDisplay(display);
         kept.display = nullptr;
         // A rootless XWayland hands out no picture: the compositor has it.
+        // A compositor that copies its screen to clients hands it over
+        // through a pipe; others through the portal, by a file.
         if (wayland_session()) {
-            take_portal_screenshot(kept.w, kept.h, &kept.rgb);
+            if (compositor_copies_screen())
+                take_compositor_screenshot(kept.w, kept.h, &kept.rgb);
+            else
+                take_portal_screenshot(kept.w, kept.h, &kept.rgb);
             kept.from_portal = true;
             return;
         }
@@ -341,31 +374,50 @@ static void show_drawing_window()
     XUNLOCK();
 }
 
-// The keyboard for havoc alone, and the pointer kept inside its window, as
-// the library's own full-screen mode holds them.
-static void hold_input()
+// Tries `grab` for a whole second, as long as another program holds what it
+// asks for; gives up early only for a stop signal. The pauses are the
+// system's own: the library's rest() waits next to nothing before its timer
+// is installed.
+template <typename Grab>
+static void grab_within_a_second(const char *what, Grab grab)
 {
-    for (int tries = 0;; ++tries) {
+    for (int waited = 0;; waited += GRAB_RETRY_MS) {
         XLOCK();
-        Display *display = _xwin.display;
-        int keyboard = XGrabKeyboard(display, DefaultRootWindow(display), False, GrabModeAsync, GrabModeAsync,
-                                     CurrentTime);
-        int pointer = XGrabPointer(display, _xwin.window, False,
-                                   PointerMotionMask | ButtonPressMask | ButtonReleaseMask, GrabModeAsync,
-                                   GrabModeAsync, _xwin.window, None, CurrentTime);
+        int result = grab(_xwin.display);
         XUNLOCK();
-        if (keyboard == GrabSuccess && pointer == GrabSuccess)
+        if (result == GrabSuccess || stop_signal.load())
             return;
-        if (tries == GRAB_TRIES)
-            fatal("another program holds the %s: close it and start havoc again",
-                  keyboard != GrabSuccess ? "keyboard" : "pointer");
-        rest(GRAB_RETRY_MS);
+        if (waited >= GRAB_PATIENCE_MS)
+            fatal("another program holds the %s: close it and start havoc again", what);
+        struct timespec pause = {0, GRAB_RETRY_MS * NANOSECONDS_PER_MS};
+        nanosleep(&pause, nullptr);
     }
+}
+
+// The keyboard for havoc alone, as soon as its window covers the screen:
+// keys typed meanwhile would go to a window the user cannot see.
+static void take_keyboard()
+{
+    grab_within_a_second("keyboard", [](Display *display) {
+        return XGrabKeyboard(display, DefaultRootWindow(display), False, GrabModeAsync, GrabModeAsync,
+                             CurrentTime);
+    });
+}
+
+// The pointer kept inside the drawing window, as the library's own
+// full-screen mode holds it: the window must be shown for that.
+static void take_pointer()
+{
+    grab_within_a_second("pointer", [](Display *display) {
+        return XGrabPointer(display, _xwin.window, False, PointerMotionMask | ButtonPressMask | ButtonReleaseMask,
+                            GrabModeAsync, GrabModeAsync, _xwin.window, None, CurrentTime);
+    });
 }
 
 // Any picture but an 8-bit one on an 8-bit screen goes through a 32-bit
 // copy, which the library's blit converts to the screen's depth. rgb(x, y)
-// gives the picture's pixels as 0xRRGGBB.
+// gives the picture's pixels as 0xRRGGBB. A giant screen takes seconds: a
+// stop signal ends the work between two rows.
 template <typename Picture>
 static void convert_to_full_color(int w, int h, Picture rgb)
 {
@@ -373,6 +425,8 @@ static void convert_to_full_color(int w, int h, Picture rgb)
     if (!full_color)
         fatal("not enough memory for the desktop's picture (%dx%d)", w, h);
     for (int y = 0; y < h; ++y) {
+        if (stop_signal.load())
+            break;
         uint32_t *row = (uint32_t *)full_color->line[y];
         for (int x = 0; x < w; ++x) {
             uint32_t c = rgb(x, y);
@@ -409,7 +463,7 @@ static void copy_indexed(XImage *image, int w, int h)
         palette[i].b = (unsigned char)(kept.colors[i].blue >> 10);
     }
     set_palette(palette);
-    for (int y = 0; y < h; ++y)
+    for (int y = 0; y < h && !stop_signal.load(); ++y)
         for (int x = 0; x < w; ++x)
             desktop_bmp->line[y][x] = (unsigned char)XGetPixel(image, x, y);
 }
@@ -426,6 +480,9 @@ void finish_desktop_capture()
 {
     int w = kept.w < desktop_bmp->w ? kept.w : desktop_bmp->w;
     int h = kept.h < desktop_bmp->h ? kept.h : desktop_bmp->h;
+    // The window has covered the screen since the mode was set.
+    if (!kept.from_portal)
+        take_keyboard();
     clear_bitmap(desktop_bmp);
     if (kept.from_portal) {
         ask_compositor_for_full_screen();
@@ -441,6 +498,9 @@ void finish_desktop_capture()
             convert_x_picture(image, w, h);
         XDestroyImage(image);
     }
+    // Stopped halfway, the picture is never shown.
+    if (stop_signal.load())
+        return;
     blit(desktop_bmp, screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
     show_drawing_window();
 
@@ -452,7 +512,7 @@ void finish_desktop_capture()
         XUNLOCK();
         return;
     }
-    hold_input();
+    take_pointer();
     drop_background(kept.display);
     XCloseDisplay(kept.display);
     kept.display = nullptr;
@@ -461,21 +521,46 @@ void finish_desktop_capture()
 
 void restore_pointer()
 {
-    if (!pointer_noted)
-        return;
-    Display *display = XOpenDisplay(nullptr);
+    Display *display = pointer_home.display;
     if (!display)
         return;
+    pointer_home.display = nullptr;
     XWarpPointer(display, None, DefaultRootWindow(display), 0, 0, 0, 0, desktop_pointer_x, desktop_pointer_y);
     XCloseDisplay(display);
 }
 
+// Nothing here may allocate or take a lock: a single write of the encoded
+// request. The server acts on it before it sees the connection close.
+void restore_pointer_from_crash()
+{
+    if (pointer_home.display)
+        [[maybe_unused]] ssize_t written =
+            write(ConnectionNumber(pointer_home.display), &pointer_home.request, sizeof pointer_home.request);
+}
+
+// The library's X driver creates the frame's segment with
+// shmget(IPC_PRIVATE, size, IPC_CREAT | 0777): readable and writable by
+// every local user, who keeps whatever mapping they make before havoc could
+// narrow it. This definition stands before the C library's, for the game
+// library too, so every private segment of this process is its user's alone
+// from the moment it exists; one made under a key is shared on purpose and
+// keeps the mode it asks for.
+extern "C" int shmget(key_t key, size_t size, int flags) noexcept
+{
+    using Shmget = int (*)(key_t, size_t, int);
+    static Shmget system_shmget = (Shmget)dlsym(RTLD_NEXT, "shmget");
+    if (key == IPC_PRIVATE)
+        flags &= ~(S_IRWXG | S_IRWXO);
+    return system_shmget(key, size, flags);
+}
+
 // The library's X driver shares the frame with the server through a System V
-// segment when the server is local. It made the segment readable and
-// writable by every local user, and removes it only when it closes normally. The server
-// attached it before set_gfx_mode returned, so it can go from the system's
-// list now: Linux keeps an attached, removed segment until the last detach,
-// which the kernel does for a process however it ends.
+// segment when the server is local, made for this user alone (see shmget
+// above), and removes it only when it closes normally. The server attached
+// it before set_gfx_mode returned, so it can go from the system's list now:
+// Linux keeps an attached, removed segment until the last detach, which the
+// kernel does for a process however it ends. The mode is narrowed here too,
+// should the segment ever come from elsewhere.
 void keep_frame_private()
 {
     if (!_xwin.use_shm)

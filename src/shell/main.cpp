@@ -19,13 +19,23 @@ static BITMAP *screen_sized_bitmap(const char *what, int w, int h)
     return bmp;
 }
 
-static void start_up()
+// A stop signal during start-up: the rest of it is skipped, and havoc ends
+// through its normal shutdown like any loop would.
+static bool stopped()
+{
+    return stop_signal.load() != 0;
+}
+
+// True when everything is up; false when a stop signal cut start-up short.
+static bool start_up()
 {
     // The photograph comes first, while the desktop is still as the user left it.
     capture_desktop();
     if (allegro_init() != 0)
         fatal("cannot start the game library: %s", allegro_error);
     catch_stop_signals();
+    if (stopped())
+        return false;
 
     int w = 0, h = 0;
     if (get_desktop_resolution(&w, &h) != 0)
@@ -36,9 +46,13 @@ static void start_up()
     if (set_gfx_mode(driver, w, h, 0, 0) != 0)
         fatal("cannot switch to a %dx%d full-screen mode at %d bits: %s", w, h, depth, allegro_error);
     keep_frame_private();
+    if (stopped())
+        return false;
 
     desktop_bmp = screen_sized_bitmap("desktop picture", w, h);
     finish_desktop_capture();
+    if (stopped())
+        return false;
     back_buffer = screen_sized_bitmap("frame buffer", w, h);
 
     if (install_keyboard() != 0)
@@ -61,8 +75,11 @@ static void start_up()
     LOCK_FUNCTION(tick_handler);
     if (install_int(tick_handler, TICK_MS) != 0)
         fatal("cannot start the 10 ms tick: %s", allegro_error);
+    if (stopped())
+        return false;
 
     load_assets();
+    return true;
 }
 
 static void shut_down()
@@ -81,8 +98,8 @@ int main()
     prepare_process();
     // A data file that cannot be read stops havoc before the screen is touched.
     check_data_file();
-    start_up();
-    run_outer_loop();
+    if (start_up())
+        run_outer_loop();
     shut_down();
     if (int signal_number = stop_signal.load())
         end_by_stop_signal(signal_number);
