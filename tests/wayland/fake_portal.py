@@ -51,7 +51,7 @@ def version(connection, sender, path, interface, name):
 
 def bus_acquired(connection, name):
     info = Gio.DBusNodeInfo.new_for_xml(INTERFACE).interfaces[0]
-    connection.register_object_with_closures("/org/freedesktop/portal/desktop", info, screenshot, version, None)
+    connection.register_object("/org/freedesktop/portal/desktop", info, screenshot, version, None)
 
 
 loop = GLib.MainLoop()

@@ -398,13 +398,19 @@ const NoPicture NO_PICTURE[] = {
     {"GrimMissing", {"PATH=/nonexistent"}, false, "install grim"},
 };
 
-std::vector<std::string> on_a_bare_bus()
+// The configuration of a session bus on which nothing can be started.
+std::string bare_bus_config()
 {
     std::string config = std::string(std::getenv("XDG_RUNTIME_DIR")) + "/bare-bus.conf";
     std::ofstream(config) << "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
                              "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
                              "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
-    return {"dbus-run-session", "--config-file=" + config, "--"};
+    return config;
+}
+
+std::vector<std::string> on_a_bare_bus()
+{
+    return {"dbus-run-session", "--config-file=" + bare_bus_config(), "--"};
 }
 
 class WithoutPortal : public testing::TestWithParam<NoPicture> {};
@@ -434,12 +440,8 @@ INSTANTIATE_TEST_SUITE_P(Wayland, WithoutPortal, testing::ValuesIn(NO_PICTURE),
 struct FakePortal {
     FakePortal(const std::string &mode, const std::string &uri = "") : folder(make_temp_dir("fake-portal"))
     {
-        std::string config = folder + "/bus.conf";
-        std::ofstream(config) << "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
-                                 "<policy context=\"default\"><allow send_destination=\"*\"/>"
-                                 "<allow own=\"*\"/></policy></busconfig>\n";
-        FILE *bus = popen(("dbus-daemon --config-file=" + config + " --fork --print-address=1 --print-pid=1").c_str(),
-                          "r");
+        FILE *bus = popen(("dbus-daemon --config-file=" + bare_bus_config() +
+                           " --fork --print-address=1 --print-pid=1 2>/dev/null").c_str(), "r");
         char line[512] = {};
         if (bus && std::fgets(line, sizeof line, bus))
             address = std::string(line, std::strcspn(line, "\n"));
