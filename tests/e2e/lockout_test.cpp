@@ -475,7 +475,7 @@ TEST(ClosedStreams, AStderrPipeWithNoReaderDoesNotEndHavoc)
                  "os.execv(sys.argv[1], sys.argv[1:])\n"});
     ASSERT_TRUE(wait_until([&] { return !end_icon_shows_desktop(lane) || !havoc.running(); }, START_SECONDS));
     ASSERT_TRUE(havoc.running()) << "ended with status " << havoc.status;
-    ASSERT_TRUE(quit_from_palette(lane, havoc));
+    ASSERT_TRUE(quit_with_escape(lane.x, havoc));
     ASSERT_TRUE(WIFEXITED(havoc.status)) << "ended by signal " << WTERMSIG(havoc.status);
     EXPECT_EQ(WEXITSTATUS(havoc.status), 0);
 }
@@ -510,7 +510,7 @@ TEST(OtherGrab, HeldFor400MsAfterTheWindowAppearsHavocWaitsAndPlays)
         ASSERT_TRUE(up) << havoc.stderr_text();
         ASSERT_TRUE(wait_until([&] { return !end_icon_shows_desktop(lane) || !havoc.running(); }, START_SECONDS));
         ASSERT_TRUE(havoc.running()) << havoc.stderr_text();
-        ASSERT_TRUE(quit_from_palette(lane, havoc));
+        ASSERT_TRUE(quit_with_escape(lane.x, havoc));
         EXPECT_TRUE(WIFEXITED(havoc.status) && WEXITSTATUS(havoc.status) == 0) << "status " << havoc.status;
         EXPECT_EQ(havoc.stderr_text(), "");
     }
