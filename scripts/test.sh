@@ -10,9 +10,10 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 # The Wayland test's desktop: compositor and XWayland, the desktop portal,
 # input and capture through the compositor.
 wayland_desktop=(sway xwayland xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk pipewire
-                 foot wtype grim jq libglib2.0-bin dbus)
-# The Windows build is tested under Wine.
-"$here/scripts/deps.sh" "${wayland_desktop[@]}" wine wine64
+                 foot wtype grim jq libglib2.0-bin dbus python3-gi)
+# The Windows build is tested under Wine; start-up is held step by step
+# under gdb.
+"$here/scripts/deps.sh" "${wayland_desktop[@]}" wine wine64 gdb
 "$here/scripts/build.sh"
 "$here/scripts/build.sh" asan
 "$here/scripts/build-windows.sh"

@@ -9,8 +9,15 @@
 // palette's one-second fade, so the runs are spread over several private X
 // servers at once.
 //
-// Started with its standard streams closed, it plays as ever. Its emergency
-// key takes the same way out as TERM. A lost X server ends it at once.
+// Started with its standard streams closed, or with stderr a pipe nobody
+// reads, it plays as ever. Its emergency key takes the same way out as
+// TERM. A lost X server ends it at once.
+//
+// From the first moment: another user watching the system's shared memory
+// never attaches the frame's; a stop signal at any step of start-up, held
+// there by a debugger, never aborts it; a crash or another ending signal
+// gives the desktop back with the pointer and leaves no core; another
+// program's grab of 400 ms only delays it.
 #include "e2e/desktop.h"
 #include "e2e/expected_palette.h"
 #include "e2e/runs.h"
@@ -324,8 +331,6 @@ TEST(LostServer, HavocSaysSoAndEndsAtOnce)
 
 }  // namespace
 
-// The privacy of the screen from the first moment, and a start that no
-// signal, crash or other program can turn into a lock-out.
 namespace {
 
 // Another local user, `nobody`, watching the system's list of shared memory
