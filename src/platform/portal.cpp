@@ -3,6 +3,8 @@
 // the portal writes, which is off the disk before it is decoded.
 #include "platform/portal.h"
 
+#include "platform/platform.h"
+#include "platform/posix.h"
 #include "shell/fatal.h"
 
 #include <gio/gio.h>
@@ -21,6 +23,7 @@
 
 // Long enough for a person to answer the desktop's permission question.
 static const unsigned PORTAL_PATIENCE_SECONDS = 60;
+static const unsigned STOP_LOOK_MS = 100;
 
 bool wayland_session()
 {
@@ -47,6 +50,12 @@ static gboolean give_up(gpointer data)
     auto *request = static_cast<ScreenshotRequest *>(data);
     request->timed_out = true;
     return G_SOURCE_REMOVE;
+}
+
+// Only wakes the wait, to look for a stop signal.
+static gboolean keep_looking(gpointer)
+{
+    return G_SOURCE_CONTINUE;
 }
 
 // Errors the bus itself gives when nothing there takes the portal's calls.
@@ -103,11 +112,23 @@ static std::string ask_portal(std::string *failure)
     gint64 asked = g_get_monotonic_time();
     xdp_portal_take_screenshot(portal, nullptr, XDP_SCREENSHOT_FLAG_NONE, cancellable, screenshot_taken, &request);
     guint timer = g_timeout_add_seconds(PORTAL_PATIENCE_SECONDS, give_up, &request);
+    // Stop signals are held back while havoc starts; the wait looks for one
+    // now and then, as a person may press Ctrl+C while the desktop asks for
+    // permission. Nothing on screen has changed yet: havoc simply ends.
+    guint look = g_timeout_add(STOP_LOOK_MS, keep_looking, nullptr);
     while (!request.answered) {
         g_main_context_iteration(nullptr, TRUE);
+        // An answer already here is taken first: its file must not stay behind.
+        if (int signal_number = held_stop_signal()) {
+            while (!request.answered && g_main_context_pending(nullptr))
+                g_main_context_iteration(nullptr, FALSE);
+            if (!request.answered)
+                end_by_stop_signal(signal_number);
+        }
         if (request.timed_out && !g_cancellable_is_cancelled(cancellable))
             g_cancellable_cancel(cancellable);
     }
+    g_source_remove(look);
     if (!request.timed_out)
         g_source_remove(timer);
 

@@ -3,6 +3,7 @@
 // quieting, and where a fatal message is read.
 #include "platform/platform.h"
 
+#include "platform/posix.h"
 #include "platform/x11.h"
 #include "shell/fatal.h"
 #include "shell/scene.h"
@@ -145,6 +146,16 @@ void catch_stop_signals()
     install_handlers();
     sigset_t stops = stop_signal_set();
     pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
+}
+
+int held_stop_signal()
+{
+    sigset_t pending;
+    sigpending(&pending);
+    for (int i = 0; i < STOP_SIGNAL_COUNT; ++i)
+        if (STOP_SIGNALS[i] != SIGPIPE && !ignored_at_start[i] && sigismember(&pending, STOP_SIGNALS[i]))
+            return STOP_SIGNALS[i];
+    return 0;
 }
 
 // By that same signal, with its default action.

@@ -4,7 +4,7 @@
 #   fake_portal.py FOLDER MODE [URI]
 # MODE: "silent" never answers, "error" answers with an error, "uri" answers
 # with URI as the picture. It creates FOLDER/ready once it has the name, and
-# FOLDER/asked when a request comes.
+# FOLDER/asked once it has dealt with a request.
 import sys
 
 from gi.repository import Gio, GLib
@@ -31,18 +31,18 @@ def touch(name):
 
 
 def screenshot(connection, sender, path, interface, method, parameters, invocation):
-    touch("asked")
     if mode == "silent":
         unanswered.append(invocation)
-        return
-    if mode == "error":
+    elif mode == "error":
         invocation.return_dbus_error("org.freedesktop.portal.Error.Failed", "the screen is locked")
-        return
-    token = parameters[1]["handle_token"]
-    handle = "/org/freedesktop/portal/desktop/request/%s/%s" % (sender[1:].replace(".", "_"), token)
-    invocation.return_value(GLib.Variant("(o)", (handle,)))
-    connection.emit_signal(sender, handle, "org.freedesktop.portal.Request", "Response",
-                           GLib.Variant("(ua{sv})", (0, {"uri": GLib.Variant("s", uri)})))
+    else:
+        token = parameters[1]["handle_token"]
+        handle = "/org/freedesktop/portal/desktop/request/%s/%s" % (sender[1:].replace(".", "_"), token)
+        invocation.return_value(GLib.Variant("(o)", (handle,)))
+        connection.emit_signal(sender, handle, "org.freedesktop.portal.Request", "Response",
+                               GLib.Variant("(ua{sv})", (0, {"uri": GLib.Variant("s", uri)})))
+        connection.flush_sync(None)
+    touch("asked")
 
 
 def version(connection, sender, path, interface, name):

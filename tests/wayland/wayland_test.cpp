@@ -540,6 +540,21 @@ TEST(PortalFile, GoneAfterAnInterruptAtAnyMomentOfItsReading)
     fs::remove_all(dummy, ignored);
 }
 
+// Ctrl+C while the portal is asked (while the desktop asks the user for
+// permission, say) ends havoc at once, by that signal.
+TEST(PortalWait, AnInterruptEndsHavocAtOnce)
+{
+    FakePortal portal("silent");
+    Launch havoc(portal.havoc_env());
+    ASSERT_TRUE(wait_until([&] { return portal.asked() || !havoc.running(); }, START_SECONDS));
+    kill(havoc.pid, SIGINT);
+    // Well within the bus's own 25 s limit on the call.
+    const double AT_ONCE_SECONDS = 5;
+    ASSERT_TRUE(havoc.wait_exit(AT_ONCE_SECONDS)) << "still waiting for the portal";
+    EXPECT_TRUE(WIFSIGNALED(havoc.status) && WTERMSIG(havoc.status) == SIGINT) << "status " << havoc.status;
+    EXPECT_EQ(havoc.stderr_text(), "");
+}
+
 // A picture from the portal plays, and is off the disk by the time the
 // window is up.
 TEST(PortalFile, ReadThenGoneBeforeTheWindowShows)
