@@ -31,6 +31,7 @@
 // The library's own X resources: its display connection and its windows.
 #include <xalleg.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -78,7 +79,8 @@ static const char WINDOW_CLASS[] = "Havoc";
 static const int GRAB_PATIENCE_MS = 1000;
 static const int GRAB_RETRY_MS = 20;
 static const long NANOSECONDS_PER_MS = 1000000;
-static const mode_t OWNER_ONLY = 0600;
+static const mode_t OWNER_ONLY = S_IRUSR | S_IWUSR;
+static const mode_t ALL_PERMISSIONS = S_IRWXU | S_IRWXG | S_IRWXO;
 
 // Xlib's default error handler ends the process; on a server that refuses
 // to hand out the root window (a rootless XWayland, say) we want a message.
@@ -538,6 +540,9 @@ void restore_pointer_from_crash()
             write(ConnectionNumber(pointer_home.display), &pointer_home.request, sizeof pointer_home.request);
 }
 
+// The last private segment this process made, until it is first attached.
+static std::atomic<int> new_private_segment{-1};
+
 // The library's X driver creates the frame's segment with
 // shmget(IPC_PRIVATE, size, IPC_CREAT | 0777): readable and writable by
 // every local user, who keeps whatever mapping they make before havoc could
@@ -550,17 +555,35 @@ extern "C" int shmget(key_t key, size_t size, int flags) noexcept
     using Shmget = int (*)(key_t, size_t, int);
     static Shmget system_shmget = (Shmget)dlsym(RTLD_NEXT, "shmget");
     if (key == IPC_PRIVATE)
-        flags &= ~(S_IRWXG | S_IRWXO);
-    return system_shmget(key, size, flags);
+        flags = (flags & ~ALL_PERMISSIONS) | (flags & OWNER_ONLY);
+    int id = system_shmget(key, size, flags);
+    if (key == IPC_PRIVATE)
+        new_private_segment.store(id);
+    return id;
+}
+
+// And a private segment is marked to go the moment this process has
+// attached it: Linux lets the server attach a marked segment by its number
+// all the same, and removes it once both have let go, so whenever havoc is
+// killed, nothing of the frame stays in the system's list.
+extern "C" void *shmat(int id, const void *address, int flags) noexcept
+{
+    using Shmat = void *(*)(int, const void *, int);
+    static Shmat system_shmat = (Shmat)dlsym(RTLD_NEXT, "shmat");
+    void *at = system_shmat(id, address, flags);
+    int fresh = id;
+    if (at != (void *)-1 && new_private_segment.compare_exchange_strong(fresh, -1))
+        shmctl(id, IPC_RMID, nullptr);
+    return at;
 }
 
 // The library's X driver shares the frame with the server through a System V
-// segment when the server is local, made for this user alone (see shmget
-// above), and removes it only when it closes normally. The server attached
-// it before set_gfx_mode returned, so it can go from the system's list now:
-// Linux keeps an attached, removed segment until the last detach, which the
-// kernel does for a process however it ends. The mode is narrowed here too,
-// should the segment ever come from elsewhere.
+// segment when the server is local, made for this user alone and marked to
+// go as soon as havoc attached it (see shmget and shmat above). Should it
+// ever come from elsewhere, it is made so here, once the server has
+// attached it, before set_gfx_mode returned: Linux keeps an attached,
+// removed segment until the last detach, which the kernel does for a
+// process however it ends.
 void keep_frame_private()
 {
     if (!_xwin.use_shm)
