@@ -32,13 +32,16 @@
 #include <xalleg.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <dlfcn.h>
+#include <poll.h>
 #include <sys/shm.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -79,6 +82,7 @@ static const char WINDOW_CLASS[] = "Havoc";
 static const int GRAB_PATIENCE_MS = 1000;
 static const int GRAB_RETRY_MS = 20;
 static const long NANOSECONDS_PER_MS = 1000000;
+static const int ROUND_TRIP_PATIENCE_MS = 1000;
 static const mode_t OWNER_ONLY = S_IRUSR | S_IWUSR;
 static const mode_t ALL_PERMISSIONS = S_IRWXU | S_IRWXG | S_IRWXO;
 
@@ -156,8 +160,14 @@ static void note_pointer(Display *display, Window root)
 // With the server gone there is no display left to restore, and the
 // library's exit path could wait for ever on a lock the broken connection
 // holds: say so and go at once.
+// Set by a crash's signal handler, which cuts the library's connection: the
+// library's thread then waits for the end the handler is bringing.
+static std::atomic<bool> crashing{false};
+
 static int lost_x_server(Display *)
 {
+    while (crashing.load())
+        pause();
     static const char message[] = "havoc: lost the connection to the X server\n";
     [[maybe_unused]] ssize_t written = write(STDERR_FILENO, message, sizeof message - 1);
     _exit(EXIT_FAILURE);
@@ -531,13 +541,53 @@ void restore_pointer()
     XCloseDisplay(display);
 }
 
-// Nothing here may allocate or take a lock: a single write of the encoded
-// request. The server acts on it before it sees the connection close.
+// Sends the encoded warp on our own connection and waits for the server to
+// have dealt with it, a second at most: a round trip, the first reply among
+// whatever events (32 bytes each, as the reply is) come first.
+static void warp_and_wait(int fd)
+{
+    xReq round_trip = {};
+    round_trip.reqType = X_GetInputFocus;
+    round_trip.length = sz_xReq / 4;
+    if (write(fd, &pointer_home.request, sizeof pointer_home.request) != sizeof pointer_home.request ||
+        write(fd, &round_trip, sizeof round_trip) != sizeof round_trip)
+        return;
+    const unsigned char REPLY = X_Reply;
+    for (;;) {
+        unsigned char unit[sz_xGetInputFocusReply];
+        size_t got = 0;
+        while (got < sizeof unit) {
+            // Xlib keeps its sockets non-blocking.
+            struct pollfd readable = {fd, POLLIN, 0};
+            if (poll(&readable, 1, ROUND_TRIP_PATIENCE_MS) <= 0)
+                return;
+            ssize_t n = read(fd, unit + got, sizeof unit - got);
+            if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                continue;
+            if (n <= 0)
+                return;
+            got += (size_t)n;
+        }
+        if (unit[0] == REPLY)
+            return;
+    }
+}
+
+// Nothing here may allocate or take a lock: plain system calls on sockets.
+// The library's thread may still be bringing the X pointer to havoc's own
+// at any moment, so its connection is cut first; a warp it sent just before
+// may still be on its way, so ours goes twice, each time until the server
+// has dealt with it.
 void restore_pointer_from_crash()
 {
-    if (pointer_home.display)
-        [[maybe_unused]] ssize_t written =
-            write(ConnectionNumber(pointer_home.display), &pointer_home.request, sizeof pointer_home.request);
+    if (!pointer_home.display)
+        return;
+    crashing.store(true);
+    if (_xwin.display)
+        shutdown(ConnectionNumber(_xwin.display), SHUT_RDWR);
+    int fd = ConnectionNumber(pointer_home.display);
+    warp_and_wait(fd);
+    warp_and_wait(fd);
 }
 
 // The last private segment this process made, until it is first attached.
