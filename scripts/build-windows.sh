@@ -7,7 +7,7 @@
 #     (kept under a folder named by the tarball, the patch and the compiler);
 #   - havoc.exe, linked statically against it;
 #   - havoc-windows.zip: the .exe, havoc.dat (drawn by the native build, the
-#     same file on both platforms) and a short README.
+#     same file on both platforms), a short README and the licence.
 # Safe to run again: it rebuilds only what changed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -104,6 +104,6 @@ rm -rf "$package" "$out/havoc-windows.zip"
 mkdir -p "$package"
 x86_64-w64-mingw32-strip -o "$package/havoc.exe" "$out/havoc/havoc.exe"
 cp "$here/build/data/havoc.dat" "$package/"
-cp "$here/windows/README.txt" "$package/"
+cp "$here/windows/README.txt" "$here/LICENSE" "$package/"
 (cd "$out" && cmake -E tar cf havoc-windows.zip --format=zip --mtime=2000-01-01 havoc-windows)
 echo "built $out/havoc-windows.zip"
