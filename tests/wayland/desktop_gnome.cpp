@@ -99,7 +99,7 @@ static void input(const char *method, GVariant *args)
 
 // A virtual pointer moves only by steps, as a mouse does: steered from where
 // XWayland sees it until it is there.
-static void move_pointer(XServer &x, int px, int py)
+static void steer_pointer(XServer &x, int px, int py)
 {
     input_session();
     int at_x = -1, at_y = -1;
@@ -119,7 +119,7 @@ static void move_pointer(XServer &x, int px, int py)
     std::this_thread::sleep_for(std::chrono::milliseconds(80));
 }
 
-static void press_button(XServer &, bool down)
+static void press_left(XServer &, bool down)
 {
     input("NotifyPointerButton", g_variant_new("(ib)", (int)BUTTON_LEFT, down));
     std::this_thread::sleep_for(std::chrono::milliseconds(80));
@@ -137,5 +137,5 @@ static bool native_window_has_keyboard() { return !x_havoc_has_keyboard(); }
 static bool scale_output(int) { return false; }
 
 const WaylandDesktop GNOME = {"gnome", capture, native_window_has_keyboard, x_havoc_full_screen_with_keyboard,
-                              x_any_window, x_window_list, move_pointer, press_button, type_key_until,
+                              x_any_window, x_window_list, steer_pointer, press_left, type_key_until,
                               scale_output};

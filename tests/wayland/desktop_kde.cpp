@@ -83,7 +83,7 @@ template <typename... Args> static void send(FakeInputRequest request, Args... a
 // Absolute first; where XWayland does not follow (havoc's pointer, once a
 // tool is taken, is held in its window and moves by relative motion only)
 // steered by steps from where XWayland sees it, as a mouse moves.
-static void move_pointer(XServer &x, int px, int py)
+static void steer_pointer(XServer &x, int px, int py)
 {
     send(POINTER_MOTION_ABSOLUTE, wl_fixed_from_int(px), wl_fixed_from_int(py));
     int at_x = -1, at_y = -1;
@@ -100,7 +100,7 @@ static void move_pointer(XServer &x, int px, int py)
     std::this_thread::sleep_for(std::chrono::milliseconds(80));
 }
 
-static void press_button(XServer &, bool down)
+static void press_left(XServer &, bool down)
 {
     send(BUTTON, BUTTON_LEFT, down ? PRESSED : RELEASED);
     std::this_thread::sleep_for(std::chrono::milliseconds(80));
@@ -169,4 +169,4 @@ static bool native_window_has_keyboard() { return !x_havoc_has_keyboard(); }
 static bool scale_output(int) { return false; }
 
 const WaylandDesktop KDE = {"kde", capture, native_window_has_keyboard, x_havoc_full_screen_with_keyboard,
-                            x_any_window, x_window_list, move_pointer, press_button, type_key_until, scale_output};
+                            x_any_window, x_window_list, steer_pointer, press_left, type_key_until, scale_output};

@@ -46,9 +46,9 @@ bool type_key_until(const std::string &key, const std::function<bool()> &done)
 {
     return this_desktop().type_key_until(key, done);
 }
-void move_pointer(XServer &x, int px, int py) { this_desktop().move_pointer(x, px, py); }
-void press_button(XServer &x) { this_desktop().press_button(x, true); }
-void release_button(XServer &x) { this_desktop().press_button(x, false); }
+void pointer_to(XServer &x, int px, int py) { this_desktop().move_pointer(x, px, py); }
+void button_down(XServer &x) { this_desktop().press_button(x, true); }
+void button_up(XServer &x) { this_desktop().press_button(x, false); }
 
 // The desktop as the user leaves it: what two captures in a row agree on,
 // once the windows have drawn themselves.
@@ -207,18 +207,18 @@ TEST(WaylandDesktop, LooksUntouchedUntilThePaletteKeysThroughTheCompositorAndNot
     int bat_icon_x = slot_x(desktop.picture.w, 0);
     Rect right_of_bat{bat_icon_x + BAT_REACH_RIGHT + 1, desktop.strip.y,
                       desktop.strip.x + desktop.strip.w - bat_icon_x - BAT_REACH_RIGHT - 1, desktop.strip.h};
-    move_pointer(desktop.x, bat_icon_x, slot_y(desktop.picture.h));
-    press_button(desktop.x);
+    pointer_to(desktop.x, bat_icon_x, slot_y(desktop.picture.h));
+    button_down(desktop.x);
     EXPECT_TRUE(wait_until([&] { return !desktop.palette_shown(); }, STEP_SECONDS)) << "the bat's icon never went down";
-    release_button(desktop.x);
+    button_up(desktop.x);
     ASSERT_TRUE(wait_until([&] { return desktop.changed(right_of_bat) == 0; }, STEP_SECONDS))
         << "the bat's click should close the palette";
-    move_pointer(desktop.x, AT_X, AT_Y);
+    pointer_to(desktop.x, AT_X, AT_Y);
     // The button held until the glass breaks; the crack shows right of the bat.
-    press_button(desktop.x);
+    button_down(desktop.x);
     EXPECT_TRUE(wait_until([&] { return desktop.changed(CRACK_RIGHT_OF_BAT) > CRACK_PIXELS / 4; }, STEP_SECONDS))
         << "no crack where the bat struck";
-    release_button(desktop.x);
+    button_up(desktop.x);
     ASSERT_TRUE(type_key_until("Escape", [&] { return desktop.palette_shown(); }))
         << "Escape typed through the compositor should bring back the palette";
     EXPECT_GT(desktop.changed(around(AT_X, AT_Y, CRACK_RADIUS)), CRACK_PIXELS) << "the crack stays";
