@@ -16,7 +16,8 @@
 // Long enough for a person to answer the desktop's permission question.
 static const unsigned PORTAL_PATIENCE_SECONDS = 60;
 // A portal that fails by itself (one desktop's does now and then while it
-// reads the compositor's picture) is asked again at once, this many times
+// reads the compositor's picture, the more often the busier the machine)
+// is asked again, after a pause a little longer each time, this many times
 // in all. The picture is asked for without a dialog, so no person can
 // cancel it: a cancelled request is the portal's own failure, however long
 // it took. A person may only be asked once whether applications may take
@@ -24,7 +25,8 @@ static const unsigned PORTAL_PATIENCE_SECONDS = 60;
 // other failures do; but no person answers a question this quickly, so a
 // failure as quick asked nobody (a refusal given earlier, kept) and asking
 // again asks nobody either.
-static const int PORTAL_TRIES = 5;
+static const int PORTAL_TRIES = 10;
+static const unsigned PORTAL_PAUSE_MS = 50;
 static const gint64 QUICKEST_ANSWER_US = 700 * 1000;
 
 bool wayland_session()
@@ -125,6 +127,7 @@ static std::string portal_picture_file()
     int tries = 0;
     bool by_itself = true;   // no person answered: worth asking again
     while (answer != PICTURE && by_itself && tries < PORTAL_TRIES) {
+        g_usleep((gulong)tries * PORTAL_PAUSE_MS * 1000);
         gint64 asked = g_get_monotonic_time();
         answer = ask_portal(portal, &file, &failure);
         by_itself = answer == CANCELLED ||

@@ -20,6 +20,7 @@ static const unsigned KEY_ESCAPE = 1;       // and for the keys the scenarios ty
 static const unsigned PRESSED = 1, RELEASED = 0;
 static const int POINTER_TRIES = 20;
 static const unsigned FAKE_INPUT_VERSION = 4;  // with keys and absolute motion
+static const auto CAPTURE_GAP = std::chrono::milliseconds(400);
 
 // The protocol's requests, in its order; the tables wayland-scanner would
 // make from its description.
@@ -113,8 +114,14 @@ static bool type_key_until(const std::string &key, const std::function<bool()> &
 }
 
 // KWin writes the picture's raw pixels into a pipe and says their layout.
+// Pictures asked for back to back keep KWin so busy that the portal's own
+// picture, asked for meanwhile, fails every time: a pause between two
+// leaves it room, as a person's desktop does.
 static Picture capture(Rect area)
 {
+    static auto last = std::chrono::steady_clock::now() - CAPTURE_GAP;
+    std::this_thread::sleep_until(last + CAPTURE_GAP);
+    last = std::chrono::steady_clock::now();
     Picture p;
     GDBusConnection *bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
     int pipe_fds[2];

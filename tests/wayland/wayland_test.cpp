@@ -69,9 +69,13 @@ std::set<std::string> files_left()
 {
     std::set<std::string> files;
     std::error_code error;
+    // The desktop's own programs keep their caches (a sound played by the
+    // shell, say) under HOME/.cache; havoc keeps nothing anywhere.
+    const std::string caches = std::string(std::getenv("HOME")) + "/.cache";
     for (fs::recursive_directory_iterator i(std::getenv("HOME"), error), end; !error && i != end;
          i.increment(error))
-        files.insert(i->path());
+        if (i->path().string().rfind(caches, 0) != 0)
+            files.insert(i->path());
     for (fs::directory_iterator i("/tmp", error), end; !error && i != end; i.increment(error)) {
         struct stat st;
         if (lstat(i->path().c_str(), &st) == 0 && st.st_uid == getuid() && S_ISREG(st.st_mode))
