@@ -33,6 +33,9 @@ struct WaylandDesktop {
     bool (*type_key_until)(const std::string &key, const std::function<bool()> &done);
     // Sets every output's scale; false where the desktop cannot here.
     bool (*scale_output)(int scale);
+    // Whether the desktop flashes the screen as its portal takes a picture
+    // (GNOME's does, and an application cannot ask it not to).
+    bool portal_flashes;
 };
 
 // The desktop named by HAVOC_TEST_DESKTOP.

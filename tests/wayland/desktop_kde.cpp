@@ -176,4 +176,4 @@ static bool native_window_has_keyboard() { return !x_havoc_has_keyboard(); }
 static bool scale_output(int) { return false; }
 
 const WaylandDesktop KDE = {"kde", capture, native_window_has_keyboard, x_havoc_full_screen_with_keyboard,
-                            x_any_window, x_window_list, steer_pointer, press_left, type_key_until, scale_output};
+                            x_any_window, x_window_list, steer_pointer, press_left, type_key_until, scale_output, false};

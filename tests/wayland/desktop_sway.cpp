@@ -82,4 +82,4 @@ static bool scale_output(int scale)
 }
 
 const WaylandDesktop SWAY = {"sway", capture, terminal_has_keyboard, havoc_full_screen_with_keyboard, any_x_window,
-                             x_windows, pointer_to, button, type_key_until, scale_output};
+                             x_windows, pointer_to, button, type_key_until, scale_output, false};

@@ -78,7 +78,9 @@ std::set<std::string> files_left()
             files.insert(i->path());
     for (fs::directory_iterator i("/tmp", error), end; !error && i != end; i.increment(error)) {
         struct stat st;
-        if (lstat(i->path().c_str(), &st) == 0 && st.st_uid == getuid() && S_ISREG(st.st_mode))
+        // Not the lock files of X servers this user runs elsewhere.
+        if (i->path().filename().string()[0] != '.' && lstat(i->path().c_str(), &st) == 0 &&
+            st.st_uid == getuid() && S_ISREG(st.st_mode))
             files.insert(i->path());
     }
     return files;
@@ -160,7 +162,7 @@ struct Desktop {
 // compositor frame after another, from now until the strip alone has
 // changed (the fade has begun). The band crosses the terminal and the
 // background too, so a black, shifted or half-drawn screen shows in it.
-Sampling sample_band_until_fade(Desktop &desktop)
+Sampling sample_band_until_fade(Desktop &desktop, int *portal_flashes)
 {
     const Rect band{0, desktop.strip.y, desktop.picture.w, desktop.strip.h};
     const Rect whole_band{0, 0, band.w, band.h}, strip{desktop.strip.x, 0, desktop.strip.w, band.h};
@@ -177,7 +179,14 @@ Sampling sample_band_until_fade(Desktop &desktop)
         pointer.y -= band.y;
         int in_strip = differing(now, before, strip, pointer);
         strip_changed = in_strip > 0;
-        return differing(now, before, whole_band, pointer) - in_strip;
+        int off = differing(now, before, whole_band, pointer) - in_strip;
+        // The desktop's own flash as its portal takes the picture, before
+        // havoc has a window at all, is none of havoc's doing.
+        if (off > 0 && this_desktop().portal_flashes && !any_x_window()) {
+            ++*portal_flashes;
+            return 0;
+        }
+        return off;
     }, START_SECONDS);
 }
 
@@ -190,12 +199,13 @@ TEST(WaylandDesktop, LooksUntouchedUntilThePaletteKeysThroughTheCompositorAndNot
     Launch havoc;
     // From launch until the palette fades in the screen is the desktop: no
     // black window, no picture drawn late.
-    Sampling s = sample_band_until_fade(desktop);
+    int portal_flashes = 0;
+    Sampling s = sample_band_until_fade(desktop, &portal_flashes);
     EXPECT_EQ(s.off, 0) << s.off << " of " << s.samples << " samples differ from the desktop (at most " << s.worst
                         << " pixels) between " << s.first_off_ms << " and " << s.last_off_ms << " ms";
     ASSERT_GE(s.fade_ms, 0) << "the palette never began to fade in: " << x_windows() << havoc.stderr_text();
-    std::printf("%d samples, %d off the desktop, one every %.0f ms, fade from %.0f ms\n", s.samples, s.off,
-                s.fade_ms / s.samples, s.fade_ms);
+    std::printf("%d samples, %d off the desktop, %d of the portal's flash, one every %.0f ms, fade from %.0f ms\n",
+                s.samples, s.off, portal_flashes, s.fade_ms / s.samples, s.fade_ms);
     RecordProperty("launch_to_palette_fade_ms", (int)s.fade_ms);
     ASSERT_TRUE(wait_until(havoc_full_screen_with_keyboard, STEP_SECONDS))
         << "havoc's window should be full screen with the keyboard: " << x_windows() << havoc.stderr_text();
