@@ -319,10 +319,64 @@ TEST_P(WithoutPortal, SaysSoInOneLineFailsAndLeavesTheDesktopAlone)
 INSTANTIATE_TEST_SUITE_P(Wayland, WithoutPortal, testing::ValuesIn(NO_PICTURE),
                          [](const testing::TestParamInfo<NoPicture> &info) { return std::string(info.param.name); });
 
+// A portal that fails by itself is asked again, a few times; a refusal that
+// took a person's time is never asked twice; each way out says what
+// happened. The portal is the test's own (fake_portal.cpp), answering as
+// its script says, on a bus of its own.
+struct PortalScript {
+    const char *name;
+    const char *answers;  // fake_portal.cpp's script
+    bool starts;
+    int requests;
+    const char *says;
+};
+
+const PortalScript PORTAL_SCRIPTS[] = {
+    {"FailsByItselfThenGivesThePicture", "1:50,1:50,0:50", true, 3, ""},
+    {"APersonRefuses", "2:1500", false, 1, "if you refused applications the right to take screenshots"},
+    {"ARefusalKeptAnswersAtOnce", "2:10", false, 10, "gave no picture 10 times in a row (Screenshot failed)"},
+    {"KeepsFailingByItself", "1:10", false, 10, "failed to take a picture 10 times in a row (Screenshot canceled)"},
+};
+
+class PortalAnswers : public testing::TestWithParam<PortalScript> {};
+
+TEST_P(PortalAnswers, AskedAgainOnlyWhenNoPersonAnswered)
+{
+    if (std::string(this_desktop().name) != "sway")
+        GTEST_SKIP() << "the portal here is the test's own: one desktop is enough";
+    std::string count_file = std::string(std::getenv("XDG_RUNTIME_DIR")) + "/portal-requests";
+    std::remove(count_file.c_str());
+    std::vector<std::string> wrapper = on_a_bare_bus();
+    char self[4096] = {};
+    ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    wrapper.insert(wrapper.end(), {self, "--fake-portal", GetParam().answers, count_file});
+    Launch havoc({}, wrapper);
+    if (GetParam().starts) {
+        EXPECT_TRUE(wait_until(havoc_full_screen_with_keyboard, START_SECONDS)) << havoc.stderr_text();
+        EXPECT_TRUE(type_key_until("Escape", [&] { return !havoc.running(); }));
+    }
+    ASSERT_TRUE(havoc.wait_exit(START_SECONDS * 2));
+    ASSERT_TRUE(WIFEXITED(havoc.status));
+    std::string text = havoc.stderr_text();
+    EXPECT_EQ(WEXITSTATUS(havoc.status), GetParam().starts ? 0 : 1) << text;
+    EXPECT_EQ(std::atoi(read_file(count_file).c_str()), GetParam().requests);
+    if (!GetParam().starts) {
+        EXPECT_EQ(text.rfind("havoc: cannot photograph the Wayland desktop: ", 0), 0u) << text;
+        EXPECT_NE(text.find(GetParam().says), std::string::npos) << text;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Wayland, PortalAnswers, testing::ValuesIn(PORTAL_SCRIPTS),
+                         [](const testing::TestParamInfo<PortalScript> &info) { return std::string(info.param.name); });
+
 }  // namespace
+
+int run_fake_portal(int argc, char **argv);
 
 int main(int argc, char **argv)
 {
+    if (argc > 1 && std::string(argv[1]) == "--fake-portal")
+        return run_fake_portal(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     if (argc != 3) {
         std::fprintf(stderr, "usage: wayland_tests HAVOC_BINARY HAVOC_DAT, inside tests/wayland/with_DESKTOP.sh\n");
