@@ -3,7 +3,7 @@
 // takes one of them on its private bus), and input through a session of
 // Mutter's remote desktop interface: a virtual keyboard and pointer. X
 // windows and the keyboard as XWayland sees them.
-#include "desktop.h"
+#include "wayland/wayland_desktop.h"
 
 #include <gtest/gtest.h>
 

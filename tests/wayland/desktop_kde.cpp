@@ -2,7 +2,7 @@
 // through its fake input protocol, both granted to this program by the
 // desktop entry with_kde.sh writes for it. X windows and the keyboard as
 // XWayland sees them.
-#include "desktop.h"
+#include "wayland/wayland_desktop.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // sway: its tree through swaymsg, the screen through grim, keys through a
 // virtual keyboard (wtype) and the pointer through XWayland's XTEST.
-#include "desktop.h"
+#include "wayland/wayland_desktop.h"
 
 #include <gtest/gtest.h>
 

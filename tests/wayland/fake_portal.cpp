@@ -5,7 +5,7 @@
 // file, so a test sees how often havoc asked.
 //   wayland_tests --fake-portal SCRIPT COUNT_FILE command [args...]
 // SCRIPT is "CODE:MS,CODE:MS,...", the last answer repeating.
-#include "desktop.h"
+#include "wayland/wayland_desktop.h"
 
 #include <gio/gio.h>
 #include <png.h>

@@ -1,7 +1,7 @@
 // What the desktops share: the choice of desktop, a key tried again until
 // it takes, pictures read from PNG files, and XWayland's own view of the
 // keyboard and of havoc's windows for the compositors that do not say.
-#include "desktop.h"
+#include "wayland/wayland_desktop.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,8 @@
 // HAVOC_TEST_DESKTOP.
 #pragma once
 
-#include "../e2e/e2e.h"
+#include "e2e/desktop.h"
+#include "e2e/runs.h"
 
 #include <functional>
 #include <string>
