@@ -219,6 +219,25 @@ TEST(WaylandDesktop, LooksUntouchedUntilThePaletteKeysThroughTheCompositorAndNot
     EXPECT_EQ(files_left(), files_before);
 }
 
+// havoc cannot move the desktop's pointer on Wayland: its own arrow starts
+// where that pointer is, not mid-screen, so a first click lands where the
+// person sees the pointer.
+TEST(WaylandDesktop, TheArrowStartsWhereThePointerIs)
+{
+    if (std::string(this_desktop().name) != "sway")
+        GTEST_SKIP() << "only sway's XWayland is told where the pointer is before an X window shows";
+    Desktop desktop;
+    const int PX = 500, PY = 300;  // away from mid-screen and the palette
+    ::move_pointer(desktop.x, PX, PY);
+    Launch havoc;
+    ASSERT_TRUE(wait_until([&] { return desktop.palette_shown(); }, START_SECONDS)) << havoc.stderr_text();
+    Picture now = compositor_capture();
+    EXPECT_GT(differing(now, desktop.picture, arrow_box(PX, PY)), 0) << "no arrow where the pointer is";
+    Rect middle = arrow_box(desktop.picture.w / 2, desktop.picture.h / 2);
+    EXPECT_EQ(differing(now, desktop.picture, middle, desktop.strip), 0) << "an arrow mid-screen";
+    EXPECT_TRUE(type_key_until("Escape", [&] { return !havoc.running(); }));
+}
+
 // On a scaled output the portal's picture has the output's own pixels, more
 // than the X screen has; havoc must show all of it, not its top-left part.
 TEST(WaylandDesktop, OnAScaledOutputThePictureIsFittedWhole)
