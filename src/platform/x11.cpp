@@ -63,10 +63,12 @@ struct KeptPicture {
 };
 static KeptPicture kept;
 
-// Where the user left the pointer (desktop_pointer_x and _y), and a
-// connection of our own kept open to put it back there: the normal way out
-// warps it through Xlib; a crash, where Xlib cannot be trusted, writes the
-// same request, encoded in advance, straight to that connection's socket.
+// Where the user left the pointer (desktop_pointer_x and _y), which havoc
+// will move and must put back, and a connection of our own kept open to put
+// it there: the normal way out warps it through Xlib; a crash, where Xlib
+// cannot be trusted, writes the same request, encoded in advance, straight
+// to that connection's socket. In a Wayland session havoc cannot move it,
+// and keeps no such connection.
 struct PointerHome {
     Display *display;  // none until the pointer is noted
     xWarpPointerReq request;
@@ -141,6 +143,11 @@ static void note_pointer(Display *display, Window root)
     unsigned int buttons;
     XQueryPointer(display, root, &root_back, &child, &desktop_pointer_x, &desktop_pointer_y, &window_x,
                   &window_y, &buttons);
+}
+
+// The connection and the encoded request that put the pointer back.
+static void keep_pointer_home(Window root)
+{
     pointer_home.display = XOpenDisplay(nullptr);
     if (!pointer_home.display)
         return;
@@ -157,12 +164,13 @@ static void note_pointer(Display *display, Window root)
     warp.dstY = (INT16)desktop_pointer_y;
 }
 
-// With the server gone there is no display left to restore, and the
-// library's exit path could wait for ever on a lock the broken connection
-// holds: say so and go at once.
 // Set by a crash's signal handler, which cuts the library's connection: the
 // library's thread then waits for the end the handler is bringing.
 static std::atomic<bool> crashing{false};
+
+// With the server gone there is no display left to restore, and the
+// library's exit path could wait for ever on a lock the broken connection
+// holds: say so and go at once.
 
 static int lost_x_server(Display *)
 {
@@ -201,6 +209,10 @@ void capture_desktop()
     XFreeGC(display, gc);
     char reason[128];
     if (!root_readable(display, root, reason, sizeof reason)) {
+        // XWayland knows the monitors, and where the pointer is as far as
+        // the compositor has told it.
+        note_monitors(display, root);
+        note_pointer(display, root);
         XCloseDisplay(display);
         kept.display = nullptr;
         // A rootless XWayland hands out no picture: the compositor has it.
@@ -228,6 +240,7 @@ void capture_desktop()
     }
     note_monitors(display, root);
     note_pointer(display, root);
+    keep_pointer_home(root);
     // The picture must exist in the server before the library's connection
     // names it as a background.
     XSync(display, False);
@@ -529,6 +542,18 @@ void finish_desktop_capture()
     XCloseDisplay(kept.display);
     kept.display = nullptr;
     std::vector<XColor>().swap(kept.colors);
+}
+
+void pointer_start(int *x, int *y)
+{
+    if (kept.from_portal) {
+        *x = desktop_pointer_x;
+        *y = desktop_pointer_y;
+        return;
+    }
+    ScreenArea home = monitor_at(desktop_pointer_x, desktop_pointer_y);
+    *x = home.x + home.w / 2;
+    *y = home.y + home.h / 2;
 }
 
 void restore_pointer()
