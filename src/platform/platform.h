@@ -45,6 +45,13 @@ void keep_frame_private();
 // with a message when they cannot be had.
 void finish_desktop_capture();
 
+// Once the mouse is installed: where havoc's own pointer starts. Where havoc
+// may move the desktop's pointer, mid-monitor on the monitor the user's
+// pointer is on (mid-screen would be the bezel between two); in a Wayland
+// session, where it may not, right where the user's pointer is, so havoc's
+// arrow and the first click are where the person sees the pointer.
+void pointer_start(int *x, int *y);
+
 // Every frame, first thing in the pass, in every loop: whatever the hand did
 // before the pass began is in the library's mouse_x, mouse_y, mouse_b
 // and key[] when the pass reads them, handled the library's own way (its key

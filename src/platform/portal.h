@@ -1,6 +1,7 @@
 // The desktop portal, for the X11 platform file alone. In a Wayland session
 // havoc is a client of XWayland, whose root window shows nothing, so there
-// the compositor's picture of the desktop comes through the portal.
+// the compositor's picture of the desktop comes through the portal (or, on
+// a compositor that copies its screen to clients, through grim).
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,11 @@ bool wayland_session();
 // Asks the desktop portal for a picture of the whole desktop without any
 // dialog of its own (the desktop may ask the user once for permission),
 // keeps it as w x h 0xRRGGBB pixels, the X screen's size, and deletes the
-// file the portal wrote. Stops the program with a message when there is no
-// portal or no picture.
+// file the portal wrote before it is decoded. Stops the program with a
+// message when there is no portal or no picture, and then deletes nothing
+// that is not a plain file of this user.
 void take_portal_screenshot(int w, int h, std::vector<uint32_t> *rgb);
+
+// A compositor's picture of picture_w x picture_h RGB bytes, fitted to the
+// X screen's w x h as 0xRRGGBB pixels.
+void fit_picture(const uint8_t *picture, int picture_w, int picture_h, int w, int h, std::vector<uint32_t> *rgb);

@@ -98,6 +98,13 @@ void catch_stop_signals()
     set_close_button_callback(note_close_request);
 }
 
+void pointer_start(int *x, int *y)
+{
+    ScreenArea home = monitor_at(desktop_pointer_x, desktop_pointer_y);
+    *x = home.x + home.w / 2;
+    *y = home.y + home.h / 2;
+}
+
 void restore_pointer()
 {
     if (pointer_noted)

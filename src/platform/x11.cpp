@@ -17,22 +17,32 @@
 #include "platform/platform.h"
 
 #include "platform/portal.h"
+#include "platform/wlroots.h"
+#include "platform/x11.h"
 #include "shell/fatal.h"
 #include "shell/scene.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xatom.h>
+#include <X11/Xproto.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xinerama.h>
 #include <X11/extensions/Xrandr.h>
 // The library's own X resources: its display connection and its windows.
 #include <xalleg.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <dlfcn.h>
+#include <poll.h>
 #include <sys/shm.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -53,7 +63,17 @@ struct KeptPicture {
 };
 static KeptPicture kept;
 
-static bool pointer_noted;   // desktop_pointer_x and _y hold the user's pointer
+// Where the user left the pointer (desktop_pointer_x and _y), which havoc
+// will move and must put back, and a connection of our own kept open to put
+// it there: the normal way out warps it through Xlib; a crash, where Xlib
+// cannot be trusted, writes the same request, encoded in advance, straight
+// to that connection's socket. In a Wayland session havoc cannot move it,
+// and keeps no such connection.
+struct PointerHome {
+    Display *display;  // none until the pointer is noted
+    xWarpPointerReq request;
+};
+static PointerHome pointer_home;
 
 static const int COLORMAP_SIZE = 256;
 static const int RANDR_MONITORS_MINOR = 5;   // RandR 1.5 lists monitors
@@ -61,9 +81,12 @@ static const char WINDOW_NAME[] = "havoc";
 static const char WINDOW_CLASS[] = "Havoc";
 // Another program may hold the keyboard for a moment, as a launcher does
 // while the key that started havoc is still down.
-static const int GRAB_TRIES = 50;
+static const int GRAB_PATIENCE_MS = 1000;
 static const int GRAB_RETRY_MS = 20;
-static const mode_t OWNER_ONLY = 0600;
+static const long NANOSECONDS_PER_MS = 1000000;
+static const int ROUND_TRIP_PATIENCE_MS = 1000;
+static const mode_t OWNER_ONLY = S_IRUSR | S_IWUSR;
+static const mode_t ALL_PERMISSIONS = S_IRWXU | S_IRWXG | S_IRWXO;
 
 // Xlib's default error handler ends the process; on a server that refuses
 // to hand out the root window (a rootless XWayland, say) we want a message.
@@ -120,14 +143,39 @@ static void note_pointer(Display *display, Window root)
     unsigned int buttons;
     XQueryPointer(display, root, &root_back, &child, &desktop_pointer_x, &desktop_pointer_y, &window_x,
                   &window_y, &buttons);
-    pointer_noted = true;
 }
+
+// The connection and the encoded request that put the pointer back.
+static void keep_pointer_home(Window root)
+{
+    pointer_home.display = XOpenDisplay(nullptr);
+    if (!pointer_home.display)
+        return;
+    // The connection speaks this machine's byte order, so the request is
+    // laid out as the structure is.
+    xWarpPointerReq &warp = pointer_home.request;
+    warp.reqType = X_WarpPointer;
+    warp.length = sz_xWarpPointerReq / 4;
+    warp.srcWid = None;
+    warp.dstWid = (CARD32)root;
+    warp.srcX = warp.srcY = 0;
+    warp.srcWidth = warp.srcHeight = 0;
+    warp.dstX = (INT16)desktop_pointer_x;
+    warp.dstY = (INT16)desktop_pointer_y;
+}
+
+// Set by a crash's signal handler, which cuts the library's connection: the
+// library's thread then waits for the end the handler is bringing.
+static std::atomic<bool> crashing{false};
 
 // With the server gone there is no display left to restore, and the
 // library's exit path could wait for ever on a lock the broken connection
 // holds: say so and go at once.
+
 static int lost_x_server(Display *)
 {
+    while (crashing.load())
+        pause();
     static const char message[] = "havoc: lost the connection to the X server\n";
     [[maybe_unused]] ssize_t written = write(STDERR_FILENO, message, sizeof message - 1);
     _exit(EXIT_FAILURE);
@@ -161,11 +209,20 @@ void capture_desktop()
     XFreeGC(display, gc);
     char reason[128];
     if (!root_readable(display, root, reason, sizeof reason)) {
+        // XWayland knows the monitors, and where the pointer is as far as
+        // the compositor has told it.
+        note_monitors(display, root);
+        note_pointer(display, root);
         XCloseDisplay(display);
         kept.display = nullptr;
         // A rootless XWayland hands out no picture: the compositor has it.
+        // A compositor that copies its screen to clients hands it over
+        // through a pipe; others through the portal, by a file.
         if (wayland_session()) {
-            take_portal_screenshot(kept.w, kept.h, &kept.rgb);
+            if (compositor_copies_screen())
+                take_compositor_screenshot(kept.w, kept.h, &kept.rgb);
+            else
+                take_portal_screenshot(kept.w, kept.h, &kept.rgb);
             kept.from_portal = true;
             return;
         }
@@ -183,6 +240,7 @@ void capture_desktop()
     }
     note_monitors(display, root);
     note_pointer(display, root);
+    keep_pointer_home(root);
     // The picture must exist in the server before the library's connection
     // names it as a background.
     XSync(display, False);
@@ -341,31 +399,50 @@ static void show_drawing_window()
     XUNLOCK();
 }
 
-// The keyboard for havoc alone, and the pointer kept inside its window, as
-// the library's own full-screen mode holds them.
-static void hold_input()
+// Tries `grab` for a whole second, as long as another program holds what it
+// asks for; gives up early only for a stop signal. The pauses are the
+// system's own: the library's rest() waits next to nothing before its timer
+// is installed.
+template <typename Grab>
+static void grab_within_a_second(const char *what, Grab grab)
 {
-    for (int tries = 0;; ++tries) {
+    for (int waited = 0;; waited += GRAB_RETRY_MS) {
         XLOCK();
-        Display *display = _xwin.display;
-        int keyboard = XGrabKeyboard(display, DefaultRootWindow(display), False, GrabModeAsync, GrabModeAsync,
-                                     CurrentTime);
-        int pointer = XGrabPointer(display, _xwin.window, False,
-                                   PointerMotionMask | ButtonPressMask | ButtonReleaseMask, GrabModeAsync,
-                                   GrabModeAsync, _xwin.window, None, CurrentTime);
+        int result = grab(_xwin.display);
         XUNLOCK();
-        if (keyboard == GrabSuccess && pointer == GrabSuccess)
+        if (result == GrabSuccess || stop_signal.load())
             return;
-        if (tries == GRAB_TRIES)
-            fatal("another program holds the %s: close it and start havoc again",
-                  keyboard != GrabSuccess ? "keyboard" : "pointer");
-        rest(GRAB_RETRY_MS);
+        if (waited >= GRAB_PATIENCE_MS)
+            fatal("another program holds the %s: close it and start havoc again", what);
+        struct timespec pause = {0, GRAB_RETRY_MS * NANOSECONDS_PER_MS};
+        nanosleep(&pause, nullptr);
     }
+}
+
+// The keyboard for havoc alone, as soon as its window covers the screen:
+// keys typed meanwhile would go to a window the user cannot see.
+static void take_keyboard()
+{
+    grab_within_a_second("keyboard", [](Display *display) {
+        return XGrabKeyboard(display, DefaultRootWindow(display), False, GrabModeAsync, GrabModeAsync,
+                             CurrentTime);
+    });
+}
+
+// The pointer kept inside the drawing window, as the library's own
+// full-screen mode holds it: the window must be shown for that.
+static void take_pointer()
+{
+    grab_within_a_second("pointer", [](Display *display) {
+        return XGrabPointer(display, _xwin.window, False, PointerMotionMask | ButtonPressMask | ButtonReleaseMask,
+                            GrabModeAsync, GrabModeAsync, _xwin.window, None, CurrentTime);
+    });
 }
 
 // Any picture but an 8-bit one on an 8-bit screen goes through a 32-bit
 // copy, which the library's blit converts to the screen's depth. rgb(x, y)
-// gives the picture's pixels as 0xRRGGBB.
+// gives the picture's pixels as 0xRRGGBB. A giant screen takes seconds: a
+// stop signal ends the work between two rows.
 template <typename Picture>
 static void convert_to_full_color(int w, int h, Picture rgb)
 {
@@ -373,6 +450,8 @@ static void convert_to_full_color(int w, int h, Picture rgb)
     if (!full_color)
         fatal("not enough memory for the desktop's picture (%dx%d)", w, h);
     for (int y = 0; y < h; ++y) {
+        if (stop_signal.load())
+            break;
         uint32_t *row = (uint32_t *)full_color->line[y];
         for (int x = 0; x < w; ++x) {
             uint32_t c = rgb(x, y);
@@ -409,7 +488,7 @@ static void copy_indexed(XImage *image, int w, int h)
         palette[i].b = (unsigned char)(kept.colors[i].blue >> 10);
     }
     set_palette(palette);
-    for (int y = 0; y < h; ++y)
+    for (int y = 0; y < h && !stop_signal.load(); ++y)
         for (int x = 0; x < w; ++x)
             desktop_bmp->line[y][x] = (unsigned char)XGetPixel(image, x, y);
 }
@@ -426,6 +505,9 @@ void finish_desktop_capture()
 {
     int w = kept.w < desktop_bmp->w ? kept.w : desktop_bmp->w;
     int h = kept.h < desktop_bmp->h ? kept.h : desktop_bmp->h;
+    // The window has covered the screen since the mode was set.
+    if (!kept.from_portal)
+        take_keyboard();
     clear_bitmap(desktop_bmp);
     if (kept.from_portal) {
         ask_compositor_for_full_screen();
@@ -441,6 +523,9 @@ void finish_desktop_capture()
             convert_x_picture(image, w, h);
         XDestroyImage(image);
     }
+    // Stopped halfway, the picture is never shown.
+    if (stop_signal.load())
+        return;
     blit(desktop_bmp, screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
     show_drawing_window();
 
@@ -452,11 +537,23 @@ void finish_desktop_capture()
         XUNLOCK();
         return;
     }
-    hold_input();
+    take_pointer();
     drop_background(kept.display);
     XCloseDisplay(kept.display);
     kept.display = nullptr;
     std::vector<XColor>().swap(kept.colors);
+}
+
+void pointer_start(int *x, int *y)
+{
+    if (kept.from_portal) {
+        *x = desktop_pointer_x;
+        *y = desktop_pointer_y;
+        return;
+    }
+    ScreenArea home = monitor_at(desktop_pointer_x, desktop_pointer_y);
+    *x = home.x + home.w / 2;
+    *y = home.y + home.h / 2;
 }
 
 // The library hands X input over on its background thread, in steps of
@@ -495,21 +592,107 @@ void present_frame()
 
 void restore_pointer()
 {
-    if (!pointer_noted)
-        return;
-    Display *display = XOpenDisplay(nullptr);
+    Display *display = pointer_home.display;
     if (!display)
         return;
+    pointer_home.display = nullptr;
     XWarpPointer(display, None, DefaultRootWindow(display), 0, 0, 0, 0, desktop_pointer_x, desktop_pointer_y);
     XCloseDisplay(display);
 }
 
+// Sends the encoded warp on our own connection and waits for the server to
+// have dealt with it, a second at most: a round trip, the first reply among
+// whatever events (32 bytes each, as the reply is) come first.
+static void warp_and_wait(int fd)
+{
+    xReq round_trip = {};
+    round_trip.reqType = X_GetInputFocus;
+    round_trip.length = sz_xReq / 4;
+    if (write(fd, &pointer_home.request, sizeof pointer_home.request) != sizeof pointer_home.request ||
+        write(fd, &round_trip, sizeof round_trip) != sizeof round_trip)
+        return;
+    const unsigned char REPLY = X_Reply;
+    for (;;) {
+        unsigned char unit[sz_xGetInputFocusReply];
+        size_t got = 0;
+        while (got < sizeof unit) {
+            // Xlib keeps its sockets non-blocking.
+            struct pollfd readable = {fd, POLLIN, 0};
+            if (poll(&readable, 1, ROUND_TRIP_PATIENCE_MS) <= 0)
+                return;
+            ssize_t n = read(fd, unit + got, sizeof unit - got);
+            if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                continue;
+            if (n <= 0)
+                return;
+            got += (size_t)n;
+        }
+        if (unit[0] == REPLY)
+            return;
+    }
+}
+
+// Nothing here may allocate or take a lock: plain system calls on sockets.
+// The library's thread may still be bringing the X pointer to havoc's own
+// at any moment, so its connection is cut first; a warp it sent just before
+// may still be on its way, so ours goes twice, each time until the server
+// has dealt with it.
+void restore_pointer_from_crash()
+{
+    if (!pointer_home.display)
+        return;
+    crashing.store(true);
+    if (_xwin.display)
+        shutdown(ConnectionNumber(_xwin.display), SHUT_RDWR);
+    int fd = ConnectionNumber(pointer_home.display);
+    warp_and_wait(fd);
+    warp_and_wait(fd);
+}
+
+// The last private segment this process made, until it is first attached.
+static std::atomic<int> new_private_segment{-1};
+
+// The library's X driver creates the frame's segment with
+// shmget(IPC_PRIVATE, size, IPC_CREAT | 0777): readable and writable by
+// every local user, who keeps whatever mapping they make before havoc could
+// narrow it. This definition stands before the C library's, for the game
+// library too, so every private segment of this process is its user's alone
+// from the moment it exists; one made under a key is shared on purpose and
+// keeps the mode it asks for.
+extern "C" int shmget(key_t key, size_t size, int flags) noexcept
+{
+    using Shmget = int (*)(key_t, size_t, int);
+    static Shmget system_shmget = (Shmget)dlsym(RTLD_NEXT, "shmget");
+    if (key == IPC_PRIVATE)
+        flags = (flags & ~ALL_PERMISSIONS) | (flags & OWNER_ONLY);
+    int id = system_shmget(key, size, flags);
+    if (key == IPC_PRIVATE)
+        new_private_segment.store(id);
+    return id;
+}
+
+// And a private segment is marked to go the moment this process has
+// attached it: Linux lets the server attach a marked segment by its number
+// all the same, and removes it once both have let go, so whenever havoc is
+// killed, nothing of the frame stays in the system's list.
+extern "C" void *shmat(int id, const void *address, int flags) noexcept
+{
+    using Shmat = void *(*)(int, const void *, int);
+    static Shmat system_shmat = (Shmat)dlsym(RTLD_NEXT, "shmat");
+    void *at = system_shmat(id, address, flags);
+    int fresh = id;
+    if (at != (void *)-1 && new_private_segment.compare_exchange_strong(fresh, -1))
+        shmctl(id, IPC_RMID, nullptr);
+    return at;
+}
+
 // The library's X driver shares the frame with the server through a System V
-// segment when the server is local. It made the segment readable and
-// writable by every local user, and removes it only when it closes normally. The server
-// attached it before set_gfx_mode returned, so it can go from the system's
-// list now: Linux keeps an attached, removed segment until the last detach,
-// which the kernel does for a process however it ends.
+// segment when the server is local, made for this user alone and marked to
+// go as soon as havoc attached it (see shmget and shmat above). Should it
+// ever come from elsewhere, it is made so here, once the server has
+// attached it, before set_gfx_mode returned: Linux keeps an attached,
+// removed segment until the last detach, which the kernel does for a
+// process however it ends.
 void keep_frame_private()
 {
     if (!_xwin.use_shm)

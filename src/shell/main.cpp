@@ -17,13 +17,23 @@ static BITMAP *screen_sized_bitmap(const char *what, int w, int h)
     return bmp;
 }
 
-static void start_up()
+// A stop signal during start-up: the rest of it is skipped, and havoc ends
+// through its normal shutdown like any loop would.
+static bool stopped()
+{
+    return stop_signal.load() != 0;
+}
+
+// True when everything is up; false when a stop signal cut start-up short.
+static bool start_up()
 {
     // The photograph comes first, while the desktop is still as the user left it.
     capture_desktop();
     if (allegro_init() != 0)
         fatal("cannot start the game library: %s", allegro_error);
     catch_stop_signals();
+    if (stopped())
+        return false;
 
     int w = 0, h = 0;
     if (get_desktop_resolution(&w, &h) != 0)
@@ -34,19 +44,23 @@ static void start_up()
     if (set_gfx_mode(driver, w, h, 0, 0) != 0)
         fatal("cannot switch to a %dx%d full-screen mode at %d bits: %s", w, h, depth, allegro_error);
     keep_frame_private();
+    if (stopped())
+        return false;
 
     desktop_bmp = screen_sized_bitmap("desktop picture", w, h);
     finish_desktop_capture();
+    if (stopped())
+        return false;
     back_buffer = screen_sized_bitmap("frame buffer", w, h);
 
     if (install_keyboard() != 0)
         fatal("cannot use the keyboard: %s", allegro_error);
     if (install_mouse() < 0)
         fatal("cannot use the mouse: %s", allegro_error);
-    // The library starts its pointer mid-screen; on several monitors that
-    // is the bezel, so it starts mid-monitor, on the one the user was using.
-    ScreenArea home = monitor_at(desktop_pointer_x, desktop_pointer_y);
-    position_mouse(home.x + home.w / 2, home.y + home.h / 2);
+    // The library starts its pointer mid-screen; the desktop says where.
+    int pointer_x = 0, pointer_y = 0;
+    pointer_start(&pointer_x, &pointer_y);
+    position_mouse(pointer_x, pointer_y);
     if (install_timer() != 0)
         fatal("cannot start the timer: %s", allegro_error);
     // Without a sound device the library keeps its silent driver and the toy
@@ -59,8 +73,11 @@ static void start_up()
     LOCK_FUNCTION(tick_handler);
     if (install_int(tick_handler, TICK_MS) != 0)
         fatal("cannot start the %d ms tick: %s", TICK_MS, allegro_error);
+    if (stopped())
+        return false;
 
     load_assets();
+    return true;
 }
 
 static void shut_down()
@@ -79,8 +96,8 @@ int main()
     prepare_process();
     // A data file that cannot be read stops havoc before the screen is touched.
     check_data_file();
-    start_up();
-    run_outer_loop();
+    if (start_up())
+        run_outer_loop();
     shut_down();
     if (int signal_number = stop_signal.load())
         end_by_stop_signal(signal_number);

@@ -9,8 +9,15 @@
 // palette's one-second fade, so the runs are spread over several private X
 // servers at once.
 //
-// Started with its standard streams closed, it plays as ever. Its emergency
-// key takes the same way out as TERM. A lost X server ends it at once.
+// Started with its standard streams closed, or with stderr a pipe nobody
+// reads, it plays as ever. Its emergency key takes the same way out as
+// TERM. A lost X server ends it at once.
+//
+// From the first moment: another user watching the system's shared memory
+// never attaches the frame's; a stop signal at any step of start-up, held
+// there by a debugger, never aborts it; a crash or another ending signal
+// gives the desktop back with the pointer and leaves no core; another
+// program's grab of 400 ms only delays it.
 #include "e2e/desktop.h"
 #include "e2e/expected_palette.h"
 #include "e2e/runs.h"
@@ -26,12 +33,17 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <grp.h>
 #include <map>
 #include <mutex>
 #include <random>
+#include <set>
+#include <sys/shm.h>
 #include <sys/wait.h>
 #include <thread>
 #include <tuple>
+#include <unistd.h>
 
 namespace {
 
@@ -315,6 +327,286 @@ TEST(LostServer, HavocSaysSoAndEndsAtOnce)
     EXPECT_EQ(WEXITSTATUS(havoc.status), 1);
     EXPECT_EQ(havoc.stderr_text(), "havoc: lost the connection to the X server\n");
     EXPECT_FALSE(shared_memory_left(havoc));
+}
+
+}  // namespace
+
+namespace {
+
+// Another local user, `nobody`, watching the system's list of shared memory
+// as fast as it can and attaching every segment it may, the moment it
+// appears: what it attached, by the creator of each segment.
+struct Watcher {
+    Watcher()
+    {
+        if (pipe(report) != 0)
+            std::abort();
+        pid = fork();
+        if (pid == 0) {
+            close(report[0]);
+            const int NOBODY = 65534;
+            if (setgroups(0, nullptr) != 0 || setgid(NOBODY) != 0 || setuid(NOBODY) != 0)
+                _exit(1);
+            std::set<int> attached;
+            for (;;) {
+                struct shm_info info;
+                int last = shmctl(0, SHM_INFO, (struct shmid_ds *)&info);
+                for (int index = 0; index <= last; ++index) {
+                    struct shmid_ds segment;
+                    int id = shmctl(index, SHM_STAT, &segment);
+                    if (id < 0 || attached.count(id))
+                        continue;
+                    void *at = shmat(id, nullptr, SHM_RDONLY);
+                    if (at == (void *)-1)
+                        continue;
+                    attached.insert(id);
+                    shmdt(at);
+                    int creator = segment.shm_cpid;
+                    if (write(report[1], &creator, sizeof creator) != sizeof creator)
+                        _exit(1);
+                }
+            }
+        }
+        close(report[1]);
+    }
+    ~Watcher()
+    {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        close(report[0]);
+    }
+    // The creators of the segments it attached so far.
+    std::vector<int> creators()
+    {
+        std::vector<int> found;
+        int creator;
+        fcntl(report[0], F_SETFL, O_NONBLOCK);
+        while (read(report[0], &creator, sizeof creator) == sizeof creator)
+            found.push_back(creator);
+        return found;
+    }
+    int pid = -1;
+    int report[2];
+};
+
+TEST(FrameMemory, NoOtherUserAttachesItAtAnyMomentOfAHundredLaunches)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can watch as another user";
+    const int LAUNCHES = 100, LANES = 2;
+    Watcher watcher;
+    std::mutex lock;
+    std::set<int> launched;
+    std::vector<std::string> failures;
+    std::atomic<int> next{0};
+    std::vector<std::thread> lanes;
+    for (int n = 0; n < LANES; ++n)
+        lanes.emplace_back([&] {
+            Lane lane(24);
+            while (next.fetch_add(1) < LAUNCHES) {
+                Havoc havoc(&lane.x);
+                {
+                    std::lock_guard<std::mutex> hold(lock);
+                    launched.insert(havoc.pid);
+                }
+                // Once the window is up the frame's memory exists and the
+                // server has attached it: the whole gap has passed.
+                bool up = wait_until([&] { return fullscreen_window_mapped(lane.x); }, START_SECONDS);
+                havoc.signal(SIGTERM);
+                bool ended = havoc.wait_exit(EXIT_SECONDS);
+                std::lock_guard<std::mutex> hold(lock);
+                if (!up || !ended)
+                    failures.push_back(std::string(up ? "did not end: " : "no window: ") + havoc.stderr_text());
+            }
+        });
+    for (std::thread &t : lanes)
+        t.join();
+    std::vector<int> creators = watcher.creators();
+    int attached = (int)std::count_if(creators.begin(), creators.end(), [&](int c) { return launched.count(c); });
+    std::printf("nobody attached the frame's memory of %d of %d launches\n", attached, LAUNCHES);
+    EXPECT_EQ(attached, 0) << "another user attached the frame of " << attached << " launches of " << LAUNCHES;
+    for (const std::string &f : failures)
+        ADD_FAILURE() << f;
+}
+
+// Signals havoc does not ask for, from a crash or from another program:
+// each gives the desktop back, pointer included, ends havoc by that signal,
+// and leaves no core file, which would hold the picture, even where core
+// files are allowed.
+const int ENDING_SIGNALS[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGUSR1, SIGALRM, SIGPIPE};
+
+TEST(OtherSignals, EachGivesTheDesktopBackWithThePointerAndLeavesNoCore)
+{
+    const int USER_X = 100, USER_Y = 80, HAVOC_X = W - 60, HAVOC_Y = 60;
+    Lane lane(24);
+    for (int sig : ENDING_SIGNALS) {
+        SCOPED_TRACE(sigabbrev_np(sig));
+        move_pointer(lane.x, USER_X, USER_Y);
+        Havoc havoc(&lane.x, true, GOOD_DATA_FILE, {"/bin/sh", "-c", "ulimit -c unlimited && exec \"$0\""});
+        ASSERT_TRUE(wait_until([&] { return !end_icon_shows_desktop(lane); }, START_SECONDS))
+            << "no palette: " << havoc.stderr_text();
+        // The pointer at work elsewhere, as the user left it in havoc.
+        move_pointer(lane.x, HAVOC_X, HAVOC_Y);
+        havoc.signal(sig);
+        ASSERT_TRUE(havoc.wait_exit(EXIT_SECONDS));
+        EXPECT_TRUE(WIFSIGNALED(havoc.status) && WTERMSIG(havoc.status) == sig) << "status " << havoc.status;
+        EXPECT_FALSE(WCOREDUMP(havoc.status)) << "a core was dumped";
+        for (const std::string &name : havoc.working_dir_files())
+            EXPECT_EQ(name.rfind("core", 0), std::string::npos) << name << " left in the working folder";
+        EXPECT_FALSE(fullscreen_window_mapped(lane.x));
+        EXPECT_TRUE(can_grab_input(lane.x));
+        int px, py;
+        EXPECT_TRUE(wait_until([&] {
+            pointer_position(lane.x, &px, &py);
+            return px == USER_X && py == USER_Y;
+        }, EXIT_SECONDS)) << "the pointer stayed at " << px << "," << py;
+        EXPECT_EQ(havoc.stderr_text(), "");
+    }
+}
+
+// With stderr a pipe nobody reads any more, havoc's note about the sound
+// is lost, and havoc plays on.
+TEST(ClosedStreams, AStderrPipeWithNoReaderDoesNotEndHavoc)
+{
+    Lane lane(24);
+    Havoc havoc(&lane.x, true, GOOD_DATA_FILE,
+                {"/usr/bin/python3", "-c",
+                 "import os, signal, sys\n"
+                 "signal.signal(signal.SIGPIPE, signal.SIG_DFL)\n"
+                 "reader, writer = os.pipe()\n"
+                 "os.close(reader)\n"
+                 "os.dup2(writer, 2)\n"
+                 "os.environ['HOME'] = '/nonexistent'\n"
+                 "os.execv(sys.argv[1], sys.argv[1:])\n"});
+    ASSERT_TRUE(wait_until([&] { return !end_icon_shows_desktop(lane) || !havoc.running(); }, START_SECONDS));
+    ASSERT_TRUE(havoc.running()) << "ended with status " << havoc.status;
+    ASSERT_TRUE(quit_with_escape(lane.x, havoc));
+    ASSERT_TRUE(WIFEXITED(havoc.status)) << "ended by signal " << WTERMSIG(havoc.status);
+    EXPECT_EQ(WEXITSTATUS(havoc.status), 0);
+}
+
+// Another program holding the keyboard or the pointer for a moment, as a
+// launcher does while the key that started havoc is still down.
+struct OtherGrab {
+    const char *what;
+    bool keyboard;
+};
+const OtherGrab OTHER_GRABS[] = {{"keyboard", true}, {"pointer", false}};
+
+TEST(OtherGrab, HeldFor400MsAfterTheWindowAppearsHavocWaitsAndPlays)
+{
+    const auto HELD = std::chrono::milliseconds(400);
+    Lane lane(24);
+    for (const OtherGrab &grab : OTHER_GRABS) {
+        SCOPED_TRACE(grab.what);
+        Display *other = XOpenDisplay(lane.x.name.c_str());
+        ASSERT_NE(other, nullptr);
+        Window root = DefaultRootWindow(other);
+        int grabbed = grab.keyboard ? XGrabKeyboard(other, root, False, GrabModeAsync, GrabModeAsync, CurrentTime)
+                                    : XGrabPointer(other, root, False, ButtonPressMask, GrabModeAsync,
+                                                   GrabModeAsync, None, None, CurrentTime);
+        ASSERT_EQ(grabbed, GrabSuccess);
+        XSync(other, False);
+        Havoc havoc(&lane.x);
+        bool up = wait_until([&] { return fullscreen_window_mapped(lane.x); }, START_SECONDS);
+        // The other program's moment itself, not a wait for something.
+        std::this_thread::sleep_for(HELD);
+        XCloseDisplay(other);
+        ASSERT_TRUE(up) << havoc.stderr_text();
+        ASSERT_TRUE(wait_until([&] { return !end_icon_shows_desktop(lane) || !havoc.running(); }, START_SECONDS));
+        ASSERT_TRUE(havoc.running()) << havoc.stderr_text();
+        ASSERT_TRUE(quit_with_escape(lane.x, havoc));
+        EXPECT_TRUE(WIFEXITED(havoc.status) && WEXITSTATUS(havoc.status) == 0) << "status " << havoc.status;
+        EXPECT_EQ(havoc.stderr_text(), "");
+    }
+}
+
+// A stop signal landing at each step of start-up, held there by a debugger:
+// havoc ends by that signal, never by an abort, with the desktop given back
+// and nothing said.
+struct StartUpStep {
+    const char *function;  // where the debugger holds havoc
+    int hit;               // at its n-th call
+    const char *step;
+};
+const StartUpStep START_UP_STEPS[] = {
+    {"XGetImage", 1, "photographing the desktop"},
+    {"_install_allegro_version_check", 1, "starting the library"},
+    {"XOpenDisplay", 2, "the library connecting to the server"},
+    {"_unix_unlock_mutex", 1, "the library holding its X lock"},
+    {"set_gfx_mode", 1, "setting the mode"},
+    {"XShmAttach", 1, "sharing the frame's memory"},
+    {"XGetImage", 2, "reading the picture back"},
+    {"XMapWindow", 1, "the library making its window"},
+    {"install_keyboard", 1, "taking the keyboard"},
+    {"install_sound", 1, "starting the sound"},
+    {"install_int", 1, "starting the tick"},
+};
+const int START_UP_SIGNALS[] = {SIGINT, SIGTERM, SIGQUIT, SIGHUP};
+
+// One run under the debugger: what went wrong, if anything.
+Faults signal_at_step(Lane &lane, const StartUpStep &at, int sig)
+{
+    // The debugger holds havoc at the step, sends the signal, lets it go
+    // on, and writes how it ended.
+    std::vector<std::string> gdb = {
+        "gdb", "-nx", "-batch", "-ex", "set disable-randomization off", "-ex", "set startup-with-shell off",
+        "-ex", "handle SIGINT SIGTERM SIGQUIT SIGHUP SIGPIPE SIGABRT nostop noprint pass",
+        "-ex", "set breakpoint pending on", "-ex", std::string("break ") + at.function,
+        "-ex", "ignore 1 " + std::to_string(at.hit - 1), "-ex", "run", "-ex", "delete",
+        "-ex", "python import os; pid = gdb.selected_inferior().pid; pid and os.kill(pid, " + std::to_string(sig) + ")",
+        "-ex", "continue",
+        "-ex", "python open('ended', 'w').write('%s %s' % (gdb.convenience_variable('_exitsignal'), "
+               "gdb.convenience_variable('_exitcode')))",
+        "--args"};
+    Havoc havoc(&lane.x, true, GOOD_DATA_FILE, gdb);
+    if (!havoc.wait_exit(START_SECONDS)) {
+        std::system(("pkill -KILL -P " + std::to_string(havoc.pid)).c_str());
+        return {std::string("still running: never reached ") + at.function};
+    }
+    Faults faults;
+    std::string how = read_file(havoc.workdir + "/ended");
+    if (how != std::to_string(sig) + " None")
+        faults.push_back("ended by signal and exit code: " + how);
+    if (fullscreen_window_mapped(lane.x))
+        faults.push_back("full-screen window left mapped");
+    if (!can_grab_input(lane.x))
+        faults.push_back("keyboard or pointer still grabbed");
+    // The debugger's own notes may be there too.
+    std::string said = havoc.stderr_text();
+    if (said.find("havoc:") != std::string::npos || said.find("Shutting down") != std::string::npos)
+        faults.push_back("said: " + said);
+    return faults;
+}
+
+TEST(StartUpSignals, AStopSignalAtAnyStepEndsHavocByItWithoutAnAbort)
+{
+    if (std::system("command -v gdb >/dev/null") != 0)
+        GTEST_SKIP() << "no gdb";
+    std::vector<std::pair<const StartUpStep *, int>> all;
+    for (const StartUpStep &at : START_UP_STEPS)
+        for (int sig : START_UP_SIGNALS)
+            all.push_back({&at, sig});
+    const int LANES = 2;
+    std::mutex lock;
+    std::atomic<size_t> next{0};
+    int aborted = 0;
+    std::vector<std::thread> lanes;
+    for (int n = 0; n < LANES; ++n)
+        lanes.emplace_back([&] {
+            Lane lane(24);
+            for (size_t i; (i = next.fetch_add(1)) < all.size();) {
+                auto [at, sig] = all[i];
+                Faults faults = signal_at_step(lane, *at, sig);
+                std::lock_guard<std::mutex> hold(lock);
+                aborted += has(faults, "ended by signal and exit code: 6 ");
+                for (const std::string &f : faults)
+                    ADD_FAILURE() << sigabbrev_np(sig) << " while " << at->step << ": " << f;
+            }
+        });
+    for (std::thread &t : lanes)
+        t.join();
+    std::printf("%d of %zu signals at start-up steps aborted havoc\n", aborted, all.size());
 }
 
 }  // namespace
