@@ -5,7 +5,8 @@
 #     private apt configuration, checked against the tarball havoc was
 #     proven with, patched so its input works under Wine, and built once
 #     (kept under a folder named by the tarball, the patch and the compiler);
-#   - havoc.exe, linked statically against it;
+#   - havoc.exe, linked statically against it, with its icon (drawn by the
+#     native build, packed by icoutils), version and manifest built in;
 #   - havoc-windows.zip: the .exe, havoc.dat (drawn by the native build, the
 #     same file on both platforms), a short README and the licence.
 # Safe to run again: it rebuilds only what changed.
@@ -22,13 +23,15 @@ SOURCE_DIR=allegro-4.4.3.1
 PATCH=$here/windows/allegro-directinput-devices.patch
 TOOLCHAIN=$here/windows/toolchain.cmake
 COMPILER_PACKAGES=(gcc-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-win32)
+# What packs the icon for the .exe.
+ICON_PACKAGES=(icoutils)
 # Only the library itself: static, without its examples, tools, tests and
 # add-ons.
 LIBRARY_OPTIONS=(-DCMAKE_BUILD_TYPE=Release -DSHARED=OFF -DWANT_EXAMPLES=OFF -DWANT_TOOLS=OFF
                  -DWANT_TESTS=OFF -DWANT_ALLEGROGL=OFF -DWANT_LOADPNG=OFF -DWANT_LOGG=OFF
                  -DWANT_JPGALLEG=OFF)
 
-"$here/scripts/deps.sh" "${COMPILER_PACKAGES[@]}"
+"$here/scripts/deps.sh" "${COMPILER_PACKAGES[@]}" "${ICON_PACKAGES[@]}"
 mkdir -p "$out"
 
 # Downloads the tarball into $1 with apt-get source, through an apt setup of
@@ -89,12 +92,12 @@ if [ ! -e "$library/built" ]; then
     touch "$library/built"
 fi
 
-# The data file, drawn and packed by the native build.
+# The data file and the icon, drawn and packed by the native build.
 cmake -S "$here" -B "$here/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$here/build" --target havoc_data -j"$(nproc)"
+cmake --build "$here/build" --target havoc_data havoc_windows_icon -j"$(nproc)"
 
 cmake -S "$here" -B "$out/havoc" -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DCMAKE_BUILD_TYPE=Release \
-      -DALLEGRO_WINDOWS_PREFIX="$library/install" >/dev/null
+      -DALLEGRO_WINDOWS_PREFIX="$library/install" -DHAVOC_WINDOWS_ICON="$here/build/windows/havoc.ico" >/dev/null
 cmake --build "$out/havoc" -j"$(nproc)"
 
 # The folder a Windows user unpacks: the program without its symbols, its

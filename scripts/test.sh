@@ -11,8 +11,9 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 # input and capture through the compositor.
 wayland_desktop=(sway xwayland xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk pipewire
                  foot wtype grim jq libglib2.0-bin dbus)
-# The Windows build is tested under Wine.
-"$here/scripts/deps.sh" "${wayland_desktop[@]}" wine wine64
+# The Windows build is tested under Wine; its resources are read back with
+# icoutils.
+"$here/scripts/deps.sh" "${wayland_desktop[@]}" wine wine64 icoutils
 "$here/scripts/build.sh"
 "$here/scripts/build.sh" asan
 "$here/scripts/build-windows.sh"
