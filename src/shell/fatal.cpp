@@ -1,7 +1,7 @@
 // Ending the program when start-up cannot go on.
 #include "fatal.h"
 
-#include "shell/snapshot.h"
+#include "platform/platform.h"
 
 #include <allegro.h>
 #include <cstdarg>

@@ -1,11 +1,11 @@
 // havoc: photographs the desktop, goes full screen at the desktop's own size
 // and depth showing the photograph, and lets the user wreck it with the
 // tools of the palette. Nothing is written back to the desktop or to disk.
+#include "platform/platform.h"
 #include "shell/assets.h"
 #include "shell/fatal.h"
 #include "shell/outer_loop.h"
 #include "shell/scene.h"
-#include "shell/snapshot.h"
 
 #include <cstdio>
 
@@ -32,7 +32,8 @@ static void start_up()
         fatal("cannot read the desktop's resolution");
     int depth = desktop_color_depth();
     set_color_depth(depth);
-    if (set_gfx_mode(full_screen_driver(), w, h, 0, 0) != 0)
+    int driver = dress_screen_window();
+    if (set_gfx_mode(driver, w, h, 0, 0) != 0)
         fatal("cannot switch to a %dx%d full-screen mode at %d bits: %s", w, h, depth, allegro_error);
     keep_frame_private();
 

@@ -2,7 +2,7 @@
 // pointer, the window's close request in place of stop signals, and fatal
 // messages in a box. This is the only file of the Windows build that talks
 // to Windows; everything else talks only to the game library.
-#include "shell/snapshot.h"
+#include "platform/platform.h"
 
 #include "shell/fatal.h"
 #include "shell/scene.h"
@@ -119,7 +119,7 @@ void end_by_stop_signal(int)
 
 // DirectDraw's exclusive full-screen mode covers the whole desktop and
 // takes the keyboard.
-int full_screen_driver()
+int dress_screen_window()
 {
     return GFX_AUTODETECT_FULLSCREEN;
 }

@@ -1,13 +1,9 @@
-// The desktop's platform in a Wayland session: the picture through the
-// desktop portal's Screenshot interface, and the screen as a full-screen
-// window managed by the compositor.
-#include "shell/snapshot_wayland.h"
+// The desktop portal: whether this is a Wayland session, and the picture of
+// the desktop through the portal's Screenshot interface, read from the file
+// the portal writes and deleted at once.
+#include "platform/portal.h"
 
 #include "shell/fatal.h"
-
-#include <allegro.h>
-#include <xalleg.h>
-#include <X11/Xatom.h>
 
 #include <gio/gio.h>
 #include <libportal/portal.h>
@@ -131,35 +127,4 @@ void take_portal_screenshot(int w, int h, std::vector<uint32_t> *rgb)
             (*rgb)[(size_t)y * w + x] = (uint32_t)(p[0] << 16 | p[1] << 8 | p[2]);
         }
     }
-}
-
-void mark_window_full_screen()
-{
-    // A window that asks for full screen before it is first mapped is shown
-    // full screen and focused at once; the library's own full-screen window
-    // is override-redirect, which a compositor never gives the keyboard to.
-    XLOCK();
-    Atom state = XInternAtom(_xwin.display, "_NET_WM_STATE", False);
-    Atom full_screen = XInternAtom(_xwin.display, "_NET_WM_STATE_FULLSCREEN", False);
-    XChangeProperty(_xwin.display, _xwin.wm_window, state, XA_ATOM, 32, PropModeReplace,
-                    (unsigned char *)&full_screen, 1);
-    XUNLOCK();
-}
-
-void ask_compositor_for_full_screen()
-{
-    const long ADD = 1, FROM_AN_APPLICATION = 1;
-    XLOCK();
-    XEvent request = {};
-    request.xclient.type = ClientMessage;
-    request.xclient.window = _xwin.wm_window;
-    request.xclient.message_type = XInternAtom(_xwin.display, "_NET_WM_STATE", False);
-    request.xclient.format = 32;
-    request.xclient.data.l[0] = ADD;
-    request.xclient.data.l[1] = (long)XInternAtom(_xwin.display, "_NET_WM_STATE_FULLSCREEN", False);
-    request.xclient.data.l[3] = FROM_AN_APPLICATION;
-    XSendEvent(_xwin.display, DefaultRootWindow(_xwin.display), False,
-               SubstructureRedirectMask | SubstructureNotifyMask, &request);
-    XFlush(_xwin.display);
-    XUNLOCK();
 }

@@ -1,7 +1,8 @@
-// The desktop photograph, the full-screen window that shows it, and the
-// process around them on a Unix desktop. This file and its Wayland half are
-// the only ones that talk to the desktop's platform and the operating
-// system; everything else talks only to the game library.
+// The X11 platform: the desktop photograph, the window that shows it, the
+// keyboard and pointer grabs, the monitors, the pointer, the frame's memory
+// shared with the server, and what to do when the server errs or goes away.
+// In a Wayland session the same window is shown by the compositor through
+// XWayland, with the portal's picture.
 //
 // On an X desktop the photograph is a server-side copy of the root window,
 // taken before the library starts. It becomes the background of the
@@ -13,27 +14,24 @@
 // user sees is the desktop. In a Wayland session the portal's picture is
 // put into such a pixmap as soon as the library has its window, and the
 // window is shown the same way.
-#include "shell/snapshot.h"
+#include "platform/platform.h"
 
+#include "platform/portal.h"
 #include "shell/fatal.h"
 #include "shell/scene.h"
-#include "shell/snapshot_wayland.h"
 
 #include <X11/Xlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xinerama.h>
 #include <X11/extensions/Xrandr.h>
-#include <alsa/asoundlib.h>
 // The library's own X resources: its display connection and its windows.
 #include <xalleg.h>
 
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/shm.h>
 #include <unistd.h>
 #include <vector>
@@ -43,15 +41,17 @@
 // its pixels back; in a Wayland session, 0xRRGGBB pixels from the portal,
 // and from the library's start a copy held by the server on the library's
 // connection, for the window's background.
-static Display *capture_display;
-static Pixmap kept_picture;
-static int kept_w, kept_h;
-static Visual *kept_visual;
-static bool kept_is_indexed;            // an 8-bit desktop: pixels index a colormap
-static std::vector<XColor> kept_colors; // that colormap, for indexed pictures
-static std::vector<uint32_t> kept_rgb;
-// Taken through the desktop portal: the X root showed nothing.
-static bool kept_from_portal;
+struct KeptPicture {
+    Display *display;            // our own connection; none once the picture is read
+    Pixmap pixmap;
+    int w, h;
+    Visual *visual;
+    bool indexed;                // an 8-bit desktop: pixels index a colormap
+    std::vector<XColor> colors;  // that colormap, for indexed pictures
+    std::vector<uint32_t> rgb;   // the portal's pixels
+    bool from_portal;            // the X root showed nothing
+};
+static KeptPicture kept;
 
 static bool pointer_noted;   // desktop_pointer_x and _y hold the user's pointer
 
@@ -63,6 +63,7 @@ static const char WINDOW_CLASS[] = "Havoc";
 // while the key that started havoc is still down.
 static const int GRAB_TRIES = 50;
 static const int GRAB_RETRY_MS = 20;
+static const mode_t OWNER_ONLY = 0600;
 
 // Xlib's default error handler ends the process; on a server that refuses
 // to hand out the root window (a rootless XWayland, say) we want a message.
@@ -122,51 +123,63 @@ static void note_pointer(Display *display, Window root)
     pointer_noted = true;
 }
 
+// With the server gone there is no display left to restore, and the
+// library's exit path could wait for ever on a lock the broken connection
+// holds: say so and go at once.
+static int lost_x_server(Display *)
+{
+    static const char message[] = "havoc: lost the connection to the X server\n";
+    [[maybe_unused]] ssize_t written = write(STDERR_FILENO, message, sizeof message - 1);
+    _exit(EXIT_FAILURE);
+}
+
 void capture_desktop()
 {
-    capture_display = XOpenDisplay(nullptr);
-    if (!capture_display) {
+    // For every connection, ours and the library's.
+    XSetIOErrorHandler(lost_x_server);
+    kept.display = XOpenDisplay(nullptr);
+    if (!kept.display) {
         const char *name = std::getenv("DISPLAY");
         fatal("cannot open display \"%s\": havoc needs a running X desktop", name ? name : "");
     }
-    Display *display = capture_display;
+    Display *display = kept.display;
     XSetErrorHandler(remember_x_error);
     Window root = DefaultRootWindow(display);
     XWindowAttributes root_attributes;
     XGetWindowAttributes(display, root, &root_attributes);
-    kept_w = root_attributes.width;
-    kept_h = root_attributes.height;
-    kept_visual = root_attributes.visual;
+    kept.w = root_attributes.width;
+    kept.h = root_attributes.height;
+    kept.visual = root_attributes.visual;
 
     // The photograph: a plain copy of what the screen shows, windows
     // included, made inside the server.
-    kept_picture = XCreatePixmap(display, root, kept_w, kept_h, root_attributes.depth);
+    kept.pixmap = XCreatePixmap(display, root, kept.w, kept.h, root_attributes.depth);
     XGCValues copy_all;
     copy_all.subwindow_mode = IncludeInferiors;
-    GC gc = XCreateGC(display, kept_picture, GCSubwindowMode, &copy_all);
-    XCopyArea(display, root, kept_picture, gc, 0, 0, kept_w, kept_h, 0, 0);
+    GC gc = XCreateGC(display, kept.pixmap, GCSubwindowMode, &copy_all);
+    XCopyArea(display, root, kept.pixmap, gc, 0, 0, kept.w, kept.h, 0, 0);
     XFreeGC(display, gc);
     char reason[128];
     if (!root_readable(display, root, reason, sizeof reason)) {
         XCloseDisplay(display);
-        capture_display = nullptr;
+        kept.display = nullptr;
         // A rootless XWayland hands out no picture: the compositor has it.
         if (wayland_session()) {
-            take_portal_screenshot(kept_w, kept_h, &kept_rgb);
-            kept_from_portal = true;
+            take_portal_screenshot(kept.w, kept.h, &kept.rgb);
+            kept.from_portal = true;
             return;
         }
         fatal("cannot read the desktop's picture from the X server (%s)", reason);
     }
 
-    kept_is_indexed = kept_visual->c_class != TrueColor && kept_visual->c_class != DirectColor;
-    if (kept_is_indexed) {
-        kept_colors.resize(COLORMAP_SIZE);
+    kept.indexed = kept.visual->c_class != TrueColor && kept.visual->c_class != DirectColor;
+    if (kept.indexed) {
+        kept.colors.resize(COLORMAP_SIZE);
         for (int i = 0; i < COLORMAP_SIZE; ++i) {
-            kept_colors[i].pixel = (unsigned long)(i < kept_visual->map_entries ? i : 0);
-            kept_colors[i].flags = DoRed | DoGreen | DoBlue;
+            kept.colors[i].pixel = (unsigned long)(i < kept.visual->map_entries ? i : 0);
+            kept.colors[i].flags = DoRed | DoGreen | DoBlue;
         }
-        XQueryColors(display, root_attributes.colormap, kept_colors.data(), COLORMAP_SIZE);
+        XQueryColors(display, root_attributes.colormap, kept.colors.data(), COLORMAP_SIZE);
     }
     note_monitors(display, root);
     note_pointer(display, root);
@@ -210,29 +223,65 @@ static Pixmap portal_picture_pixmap()
 {
     Display *display = _xwin.display;
     Visual *visual = _xwin.visual;
-    XImage *image = XCreateImage(display, visual, _xwin.window_depth, ZPixmap, 0, nullptr, kept_w, kept_h,
+    XImage *image = XCreateImage(display, visual, _xwin.window_depth, ZPixmap, 0, nullptr, kept.w, kept.h,
                                  BitmapPad(display), 0);
     if (image)
-        image->data = (char *)std::malloc((size_t)image->bytes_per_line * kept_h);
+        image->data = (char *)std::malloc((size_t)image->bytes_per_line * kept.h);
     if (!image || !image->data)
-        fatal("not enough memory for the desktop's picture (%dx%d)", kept_w, kept_h);
+        fatal("not enough memory for the desktop's picture (%dx%d)", kept.w, kept.h);
     Channel red = channel_of(visual->red_mask), green = channel_of(visual->green_mask),
             blue = channel_of(visual->blue_mask);
-    for (int y = 0; y < kept_h; ++y)
-        for (int x = 0; x < kept_w; ++x) {
-            uint32_t c = kept_rgb[(size_t)y * kept_w + x];
+    for (int y = 0; y < kept.h; ++y)
+        for (int x = 0; x < kept.w; ++x) {
+            uint32_t c = kept.rgb[(size_t)y * kept.w + x];
             XPutPixel(image, x, y,
                       narrow(c >> 16 & 0xff, red) | narrow(c >> 8 & 0xff, green) | narrow(c & 0xff, blue));
         }
 
     XLOCK();
-    Pixmap picture = XCreatePixmap(display, _xwin.wm_window, kept_w, kept_h, _xwin.window_depth);
+    Pixmap picture = XCreatePixmap(display, _xwin.wm_window, kept.w, kept.h, _xwin.window_depth);
     GC gc = XCreateGC(display, picture, 0, nullptr);
-    XPutImage(display, picture, gc, image, 0, 0, 0, 0, kept_w, kept_h);
+    XPutImage(display, picture, gc, image, 0, 0, 0, 0, kept.w, kept.h);
     XFreeGC(display, gc);
     XUNLOCK();
     XDestroyImage(image);
     return picture;
+}
+
+// In a Wayland session the window must be one the compositor manages and
+// makes full screen: a window that asks for full screen before it is first
+// mapped is shown full screen and focused at once, while the library's own
+// full-screen window is override-redirect, which a compositor never gives
+// the keyboard to.
+static void mark_window_full_screen()
+{
+    XLOCK();
+    Atom state = XInternAtom(_xwin.display, "_NET_WM_STATE", False);
+    Atom full_screen = XInternAtom(_xwin.display, "_NET_WM_STATE_FULLSCREEN", False);
+    XChangeProperty(_xwin.display, _xwin.wm_window, state, XA_ATOM, 32, PropModeReplace,
+                    (unsigned char *)&full_screen, 1);
+    XUNLOCK();
+}
+
+// Once the window is mapped: asks the compositor to keep it full screen, the
+// way a mapped window asks. A compositor that was still busy when the window
+// was marked has overwritten the mark when it mapped the window.
+static void ask_compositor_for_full_screen()
+{
+    const long ADD = 1, FROM_AN_APPLICATION = 1;
+    XLOCK();
+    XEvent request = {};
+    request.xclient.type = ClientMessage;
+    request.xclient.window = _xwin.wm_window;
+    request.xclient.message_type = XInternAtom(_xwin.display, "_NET_WM_STATE", False);
+    request.xclient.format = 32;
+    request.xclient.data.l[0] = ADD;
+    request.xclient.data.l[1] = (long)XInternAtom(_xwin.display, "_NET_WM_STATE_FULLSCREEN", False);
+    request.xclient.data.l[3] = FROM_AN_APPLICATION;
+    XSendEvent(_xwin.display, DefaultRootWindow(_xwin.display), False,
+               SubstructureRedirectMask | SubstructureNotifyMask, &request);
+    XFlush(_xwin.display);
+    XUNLOCK();
 }
 
 // The library's window as the user meets it: over the whole desktop, named,
@@ -247,11 +296,11 @@ static void dress_window()
     XLOCK();
     Display *display = _xwin.display;
     XSetWindowAttributes attributes;
-    attributes.override_redirect = !kept_from_portal;
-    attributes.background_pixmap = kept_picture;
+    attributes.override_redirect = !kept.from_portal;
+    attributes.background_pixmap = kept.pixmap;
     XChangeWindowAttributes(display, _xwin.wm_window, CWOverrideRedirect | CWBackPixmap, &attributes);
     XMoveWindow(display, _xwin.wm_window, 0, 0);
-    if (kept_from_portal)
+    if (kept.from_portal)
         mark_window_full_screen();
     XSetWindowBackgroundPixmap(display, _xwin.window, ParentRelative);
     XUnmapWindow(display, _xwin.window);
@@ -265,8 +314,8 @@ static void dress_window()
 
     // On an 8-bit desktop the library's window has a colormap of its own:
     // it gets the desktop's colours before it shows the desktop's pixels.
-    if (kept_is_indexed)
-        XStoreColors(display, _xwin.colormap, kept_colors.data(), COLORMAP_SIZE);
+    if (kept.indexed)
+        XStoreColors(display, _xwin.colormap, kept.colors.data(), COLORMAP_SIZE);
     XUNLOCK();
 }
 
@@ -274,10 +323,10 @@ static void dress_window()
 // full-screen driver would map a black window and, on a server with the
 // VidMode extension, switch the monitor's mode and shift the picture when
 // the desktop spans several monitors.
-int full_screen_driver()
+int dress_screen_window()
 {
-    if (kept_from_portal)
-        kept_picture = portal_picture_pixmap();
+    if (kept.from_portal)
+        kept.pixmap = portal_picture_pixmap();
     dress_window();
     return GFX_XWINDOWS;
 }
@@ -337,12 +386,12 @@ static void convert_to_full_color(int w, int h, Picture rgb)
 // The X server's picture of the desktop as 0xRRGGBB.
 static void convert_x_picture(XImage *image, int w, int h)
 {
-    Channel red = channel_of(kept_visual->red_mask), green = channel_of(kept_visual->green_mask),
-            blue = channel_of(kept_visual->blue_mask);
+    Channel red = channel_of(kept.visual->red_mask), green = channel_of(kept.visual->green_mask),
+            blue = channel_of(kept.visual->blue_mask);
     convert_to_full_color(w, h, [&](int x, int y) {
         unsigned long pixel = XGetPixel(image, x, y);
-        if (kept_is_indexed) {
-            const XColor &c = kept_colors[pixel % COLORMAP_SIZE];
+        if (kept.indexed) {
+            const XColor &c = kept.colors[pixel % COLORMAP_SIZE];
             return (uint32_t)((c.red >> 8) << 16 | (c.green >> 8) << 8 | c.blue >> 8);
         }
         return (uint32_t)(widen(pixel, red) << 16 | widen(pixel, green) << 8 | widen(pixel, blue));
@@ -355,9 +404,9 @@ static void copy_indexed(XImage *image, int w, int h)
 {
     PALETTE palette;
     for (int i = 0; i < COLORMAP_SIZE; ++i) {
-        palette[i].r = (unsigned char)(kept_colors[i].red >> 10);
-        palette[i].g = (unsigned char)(kept_colors[i].green >> 10);
-        palette[i].b = (unsigned char)(kept_colors[i].blue >> 10);
+        palette[i].r = (unsigned char)(kept.colors[i].red >> 10);
+        palette[i].g = (unsigned char)(kept.colors[i].green >> 10);
+        palette[i].b = (unsigned char)(kept.colors[i].blue >> 10);
     }
     set_palette(palette);
     for (int y = 0; y < h; ++y)
@@ -370,23 +419,23 @@ static void copy_indexed(XImage *image, int w, int h)
 static void drop_background(Display *display)
 {
     XSetWindowBackgroundPixmap(display, _xwin.wm_window, None);
-    XFreePixmap(display, kept_picture);
+    XFreePixmap(display, kept.pixmap);
 }
 
 void finish_desktop_capture()
 {
-    int w = kept_w < desktop_bmp->w ? kept_w : desktop_bmp->w;
-    int h = kept_h < desktop_bmp->h ? kept_h : desktop_bmp->h;
+    int w = kept.w < desktop_bmp->w ? kept.w : desktop_bmp->w;
+    int h = kept.h < desktop_bmp->h ? kept.h : desktop_bmp->h;
     clear_bitmap(desktop_bmp);
-    if (kept_from_portal) {
+    if (kept.from_portal) {
         ask_compositor_for_full_screen();
-        convert_to_full_color(w, h, [](int x, int y) { return kept_rgb[(size_t)y * kept_w + x]; });
-        std::vector<uint32_t>().swap(kept_rgb);
+        convert_to_full_color(w, h, [](int x, int y) { return kept.rgb[(size_t)y * kept.w + x]; });
+        std::vector<uint32_t>().swap(kept.rgb);
     } else {
-        XImage *image = XGetImage(capture_display, kept_picture, 0, 0, w, h, AllPlanes, ZPixmap);
+        XImage *image = XGetImage(kept.display, kept.pixmap, 0, 0, w, h, AllPlanes, ZPixmap);
         if (!image)
             fatal("cannot read the desktop's picture back from the X server (%dx%d)", w, h);
-        if (kept_is_indexed && bitmap_color_depth(desktop_bmp) == 8)
+        if (kept.indexed && bitmap_color_depth(desktop_bmp) == 8)
             copy_indexed(image, w, h);
         else
             convert_x_picture(image, w, h);
@@ -397,17 +446,17 @@ void finish_desktop_capture()
 
     // The compositor gives the keyboard to the focused full-screen window;
     // an X grab could not take it from a native one anyway.
-    if (kept_from_portal) {
+    if (kept.from_portal) {
         XLOCK();
         drop_background(_xwin.display);
         XUNLOCK();
         return;
     }
     hold_input();
-    drop_background(capture_display);
-    XCloseDisplay(capture_display);
-    capture_display = nullptr;
-    std::vector<XColor>().swap(kept_colors);
+    drop_background(kept.display);
+    XCloseDisplay(kept.display);
+    kept.display = nullptr;
+    std::vector<XColor>().swap(kept.colors);
 }
 
 void restore_pointer()
@@ -421,63 +470,9 @@ void restore_pointer()
     XCloseDisplay(display);
 }
 
-// The process around the photograph.
-
-static const int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGQUIT, SIGHUP};
-static const int STOP_SIGNAL_COUNT = sizeof STOP_SIGNALS / sizeof STOP_SIGNALS[0];
-static bool ignored_at_start[STOP_SIGNAL_COUNT];
-static const int STANDARD_STREAMS = 3;
-static const int EXIT_STATUS_OF_SIGNAL = 128;
-static const mode_t OWNER_ONLY = 0600;
-
-// The sound library's own complaints (no card, no mixer) would go to
-// stderr; havoc says what matters in its own words.
-static void keep_quiet(const char *, int, const char *, int, const char *, ...)
-{
-}
-
-// With the server gone there is no display left to restore, and the
-// library's exit path could wait for ever on a lock the broken connection
-// holds: say so and go at once.
-static int lost_x_server(Display *)
-{
-    static const char message[] = "havoc: lost the connection to the X server\n";
-    [[maybe_unused]] ssize_t written = write(STDERR_FILENO, message, sizeof message - 1);
-    _exit(EXIT_FAILURE);
-}
-
-void prepare_process()
-{
-    for (int fd = 0; fd < STANDARD_STREAMS; ++fd)
-        if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) != fd)
-            fatal("cannot open the null device for descriptor %d", fd);
-    for (int i = 0; i < STOP_SIGNAL_COUNT; ++i) {
-        struct sigaction now;
-        ignored_at_start[i] = sigaction(STOP_SIGNALS[i], nullptr, &now) == 0 && now.sa_handler == SIG_IGN;
-    }
-    snd_lib_error_set_handler(keep_quiet);
-    XSetIOErrorHandler(lost_x_server);
-}
-
-// Only a note: everything else waits for the loops to see it.
-static void note_stop_signal(int signal_number)
-{
-    stop_signal.store(signal_number);
-}
-
-void catch_stop_signals()
-{
-    for (int i = 0; i < STOP_SIGNAL_COUNT; ++i) {
-        struct sigaction action = {};
-        action.sa_handler = ignored_at_start[i] ? SIG_IGN : note_stop_signal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(STOP_SIGNALS[i], &action, nullptr);
-    }
-}
-
-// The library's X driver made the segment readable and writable by every
-// local user, and removes it only when it closes normally. The server
+// The library's X driver shares the frame with the server through a System V
+// segment when the server is local. It made the segment readable and
+// writable by every local user, and removes it only when it closes normally. The server
 // attached it before set_gfx_mode returned, so it can go from the system's
 // list now: Linux keeps an attached, removed segment until the last detach,
 // which the kernel does for a process however it ends.
@@ -492,23 +487,4 @@ void keep_frame_private()
         shmctl(id, IPC_SET, &segment);
     }
     shmctl(id, IPC_RMID, nullptr);
-}
-
-void end_by_stop_signal(int signal_number)
-{
-    // A QUIT would otherwise leave a core file, and the photograph in it, on disk.
-    struct rlimit no_core = {0, 0};
-    setrlimit(RLIMIT_CORE, &no_core);
-    std::signal(signal_number, SIG_DFL);
-    sigset_t just_this;
-    sigemptyset(&just_this);
-    sigaddset(&just_this, signal_number);
-    pthread_sigmask(SIG_UNBLOCK, &just_this, nullptr);
-    std::raise(signal_number);
-    _exit(EXIT_STATUS_OF_SIGNAL + signal_number);
-}
-
-// Started from a terminal or a desktop, an X11 program's stderr is read.
-void show_fatal_message(const char *)
-{
 }
