@@ -26,6 +26,11 @@ void capture_desktop();
 // library put in place can end the program without the normal shutdown.
 void catch_stop_signals();
 
+// After the library starts: the size of havoc's screen, the whole desktop
+// with every monitor. Stops the program with a message when it cannot be
+// read.
+void screen_size(int *w, int *h);
+
 // After the library starts, before the graphics mode is set: readies the
 // library's window to cover the whole desktop and to show the photograph
 // from the moment it appears, so the screen looks unchanged; the window
@@ -43,6 +48,11 @@ void keep_frame_private();
 // the keyboard and the pointer are havoc's from here on. Stops the program
 // with a message when they cannot be had.
 void finish_desktop_capture();
+
+// At shutdown, before the library lets go of the screen: the window leaves
+// the screen as it is, so nothing the library draws on its way out shows;
+// nothing may bring it back.
+void hide_screen_window();
 
 // After the library has shut down, on every way out (quitting, a fatal
 // error, a stop signal): puts the desktop's pointer back where the user left
