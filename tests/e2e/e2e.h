@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -133,6 +134,19 @@ struct Rect {
     int x, y, w, h;
     bool contains(int px, int py) const { return px >= x && px < x + w && py >= y && py < y + h; }
 };
+
+// Xorg with the dummy video driver, a graphics card with several outputs and
+// the VidMode extension: `monitors`, left to right and the first one the
+// primary, laid out on a root of w x h at 24 bits. Its configuration and log
+// go into `dir`. Only root can start Xorg so.
+std::unique_ptr<XServer> xorg_with_monitors(const std::string &dir, const std::vector<Rect> &monitors, int w, int h);
+
+// Reads full-width rows of the root as fast as the server answers, for at
+// most `seconds`, until only the strip differs from `desktop`: the fade has
+// begun. Pixels no monitor shows are left out.
+Sampling sample_rows_until_fade(XServer &x, const Picture &desktop, const std::vector<int> &rows, const Rect &strip,
+                                const std::vector<Rect> &monitors, double seconds);
+
 Rect palette_strip(int screen_w, int screen_h);
 // The strip centred on one monitor of the screen, as havoc centres it there.
 Rect palette_strip_on(const Rect &monitor);
@@ -142,10 +156,12 @@ Rect palette_strip_on(const Rect &monitor);
 Rect arrow_box(int x, int y);
 Rect pointer_box(XServer &x);
 // The palette as it must look once faded in over `desktop` on a screen of
-// `depth` bits: the data file's own icons and caps drawn masked over the
-// picture by the library at the screen's depth, the way havoc draws them,
-// in the colours a screenshot reads.
-Picture expected_palette(const Picture &desktop, const std::string &data_file, int depth = 24);
+// `depth` bits, centred on `monitor` (on the whole screen when it is empty):
+// the data file's own icons and caps drawn masked over the picture by the
+// library at the screen's depth, the way havoc draws them, in the colours a
+// screenshot reads.
+Picture expected_palette(const Picture &desktop, const std::string &data_file, int depth = 24,
+                         const Rect &monitor = {0, 0, 0, 0});
 // The square of side 2r + 1 centred on (x, y).
 Rect around(int x, int y, int r);
 // Pixels of `area` that differ between two pictures of one size by more than
