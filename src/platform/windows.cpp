@@ -139,18 +139,36 @@ static void wait_for_shutdown()
     }
 }
 
-// Seen by the window before the library's own procedure: the session's end,
-// which the library leaves to Windows' default, that would end havoc on the
-// spot. 0 when handled here, with the answer in *answer.
+// Seen by the window before the library's own procedure, which would
+// otherwise lock havoc up or end it on the spot. 0 when handled here, with
+// the answer in *answer.
+//
+// The library's GDI driver copies its frame to the window from a timer
+// callback, which waits for the driver's lock while the timer's own lock is
+// held; when the window loses the focus, the library takes the driver's lock
+// and then stops a timer (the held key's repeat, or that same frame timer
+// when havoc next draws), which waits for the timer's lock: each thread
+// would wait for the other for ever. So the window never tells the library
+// it lost the focus. Windows takes the keyboard and mouse from it anyway
+// and the library asks for them again when the window comes back; havoc
+// just goes on drawing behind whatever took the focus.
 static int see_message_first(HWND, UINT message, WPARAM wparam, LPARAM lparam, int *answer)
 {
     switch (message) {
+    case WM_ACTIVATE:
+        if (LOWORD(wparam) != WA_INACTIVE)
+            return 1;
+        *answer = 0;
+        return 0;
+    // Once hidden for good the window stays hidden and inactive: the library
+    // shows it again as it lets go of it.
     case WM_WINDOWPOSCHANGING:
         if (window_retired) {
             WINDOWPOS *change = (WINDOWPOS *)lparam;
             change->flags = (change->flags & ~SWP_SHOWWINDOW) | SWP_NOACTIVATE;
         }
         return 1;
+    // The session's end, which the library leaves to Windows' default.
     case WM_QUERYENDSESSION:
         note_close_request();
         *answer = TRUE;
@@ -238,11 +256,6 @@ void finish_desktop_capture()
     blit_from_hdc(capture_dc, desktop_bmp, 0, 0, 0, 0, virtual_w, virtual_h);
     blit(desktop_bmp, screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
 
-    // The library sets its driver to pause havoc whenever the window loses
-    // the focus; a close request or the session's end must still reach the
-    // loops then.
-    set_display_switch_mode(SWITCH_BACKGROUND);
-
     HWND window = win_get_window();
     SetWindowPos(window, HWND_TOPMOST, virtual_x, virtual_y, SCREEN_W, SCREEN_H, SWP_SHOWWINDOW);
     SetForegroundWindow(window);
@@ -264,9 +277,12 @@ void finish_desktop_capture()
 
 // The window goes before the library lets go of the screen, which it
 // clears to black on the way out; and the session's end may now let Windows
-// go on.
+// go on. The library's timer stops first of all: its GDI driver stops the
+// frame timer while holding the lock that timer's callback waits for (see
+// see_message_first), and havoc's tick is no longer needed.
 void hide_screen_window()
 {
+    remove_timer();
     window_retired = true;
     if (HWND window = win_get_window())
         ShowWindow(window, SW_HIDE);
