@@ -7,7 +7,7 @@
 // allocations made during the timed frames.
 //   havoc_frame_bench [frames per run] [runs]
 #include "alloc_count.h"
-#include "harness.h"
+#include "frame/harness.h"
 
 #include "palette/palette.h"
 #include "tools/bat.h"

@@ -3,7 +3,10 @@
 // desktop picture, and until the palette's fade first changes the strip,
 // next to the time `xwd -root` takes to photograph the same desktop.
 //   havoc_startup_bench WIDTHxHEIGHTxDEPTH [runs]
-#include "e2e.h"
+#include "e2e/desktop.h"
+#include "e2e/expected_palette.h"
+#include "e2e/runs.h"
+#include "e2e/sound.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -184,7 +187,7 @@ int main(int argc, char **argv)
     Rect screen_area = {0, 0, w, h};
     RootCapture desktop, whole, strip;
     if (!open_capture(x, screen_area, &desktop) || !open_capture(x, screen_area, &whole) ||
-        !open_capture(x, palette_strip(w, h), &strip)) {
+        !open_capture(x, palette_layout(screen_area).strip, &strip)) {
         std::fprintf(stderr, "the X server at %s has no shared-memory images\n", x.name.c_str());
         return 2;
     }
@@ -194,9 +197,7 @@ int main(int argc, char **argv)
     char home[] = "/tmp/havoc-bench-home.XXXXXX";
     if (!mkdtemp(home))
         return 2;
-    std::string setup = std::string(TEST_SCRIPTS_DIR) + "/write_sound_home.sh " + home;
-    if (std::system(setup.c_str()) != 0)
-        return 2;
+    write_sound_home(home);
 
     std::vector<double> picture, fade, xwd;
     for (int run = 0; run < runs; ++run) {

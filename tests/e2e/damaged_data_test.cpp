@@ -4,7 +4,8 @@
 // broken bytes, repacked with the library's dat tool. A data file that is
 // not there, is not a plain file or cannot be read must be found out before
 // the screen is touched: within a second, and without a window ever mapped.
-#include "e2e.h"
+#include "e2e/desktop.h"
+#include "e2e/runs.h"
 
 #include <gtest/gtest.h>
 

@@ -6,14 +6,15 @@
 // the palette opens on the monitor the user was using; every monitor's
 // corners stay in reach; and quitting leaves the desktop and the pointer as
 // they were.
-#include "e2e.h"
+#include "e2e/desktop.h"
+#include "e2e/expected_palette.h"
+#include "e2e/runs.h"
 
 #include <gtest/gtest.h>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <X11/keysym.h>
 
 #include <algorithm>
 #include <chrono>
@@ -31,7 +32,6 @@ using Clock = std::chrono::steady_clock;
 
 const double START_SECONDS = 30, EXIT_SECONDS = 20, SETTLE_SECONDS = 30;
 const auto STILL = std::chrono::seconds(1);
-const int ICON = 64;
 const int ARROW = 16;                 // the library's arrow pointer, a 16 x 16 sprite
 const unsigned long ARROW_TIP = 0;    // its top-left pixel is black
 
@@ -281,27 +281,18 @@ protected:
     std::vector<int> helpers;
 };
 
-// Whether a monitor shows this pixel of the root. In Xinerama's mode a part
-// of the root that no screen covers has no contents to speak of.
-bool on_a_monitor(const DesktopCase &c, int px, int py)
-{
-    for (const Rect &m : c.monitors)
-        if (m.contains(px, py))
-            return true;
-    return false;
-}
-
 // Pixels shown on some monitor, inside `area` but outside every rectangle
-// of `except`, that differ between two pictures of the root.
+// of `except`, that differ between two pictures of the root. The monitors
+// of every case lie side by side, none over another.
 int changed(const DesktopCase &c, const Picture &a, const Picture &b, const Rect &area,
             const std::vector<Rect> &except = {})
 {
     int count = 0;
-    for (int y = area.y; y < area.y + area.h; ++y)
-        for (int px = area.x; px < area.x + area.w; ++px)
-            if (a.at(px, y) != b.at(px, y) && on_a_monitor(c, px, y) &&
-                std::none_of(except.begin(), except.end(), [&](const Rect &r) { return r.contains(px, y); }))
-                ++count;
+    for (const Rect &m : c.monitors) {
+        int left = std::max(area.x, m.x), top = std::max(area.y, m.y);
+        int right = std::min(area.x + area.w, m.x + m.w), bottom = std::min(area.y + area.h, m.y + m.h);
+        count += differing(a, b, {left, top, right - left, bottom - top}, except);
+    }
     return count;
 }
 
@@ -336,11 +327,11 @@ TEST_P(OnADesktop, LooksUntouchedUntilThePaletteOpensOnTheUsersMonitorAndLeavesN
 {
     const DesktopCase &c = GetParam();
     const Rect home = c.monitors[c.home_monitor];
-    const Rect strip = palette_strip_on(home), arrow = arrow_on(home);
+    const Rect strip = palette_layout(home).strip, arrow = arrow_on(home);
     Picture desktop = screenshot(*x);
     // The top row, one through the window, one through the strip, one along
     // the middle of the root and one through the panel.
-    const std::vector<int> rows = {0, 300, strip.y + ICON / 2, c.h / 2, c.h - 8};
+    const std::vector<int> rows = {0, 300, strip.y + strip.h / 2, c.h / 2, c.h - 8};
 
     Havoc havoc(x.get());
     Sampling s = sample_rows_until_fade(*x, desktop, rows, strip, c.monitors, START_SECONDS);
@@ -375,10 +366,7 @@ TEST_P(OnADesktop, LooksUntouchedUntilThePaletteOpensOnTheUsersMonitorAndLeavesN
                 }, START_SECONDS)) << "no arrow at " << cx << "," << cy;
             }
 
-    ASSERT_TRUE(wait_until([&] {
-        tap_key(*x, XK_Escape);
-        return !havoc.running();
-    }, EXIT_SECONDS)) << havoc.stderr_text();
+    ASSERT_TRUE(quit_with_escape(*x, havoc)) << havoc.stderr_text();
     EXPECT_TRUE(WIFEXITED(havoc.status) && WEXITSTATUS(havoc.status) == 0) << havoc.stderr_text();
     EXPECT_TRUE(wait_until([&] { return changed(c, screenshot(*x), desktop, root) == 0; }, EXIT_SECONDS))
         << "the desktop did not come back as it was";
@@ -435,14 +423,10 @@ TEST(UnreadableDesktop, StopsWithOneLineWhenTheXServerWillNotShowTheDesktop)
         ASSERT_EQ(std::system(("xauth -q -f " + untrusted + " generate " + x.name +
                                " . untrusted timeout 0 2>/dev/null").c_str()),
                   0);
-        std::string errors = dir + "/stderr.txt";
-        int pid = spawn({HAVOC_BINARY}, {"HOME=" + dir, "PATH=/usr/bin:/bin", "DISPLAY=" + x.name, "XAUTHORITY=" + untrusted},
-                        HAVOC_DATA_DIR, errors);
-        int status = 0;
-        ASSERT_TRUE(wait_until([&] { return waitpid(pid, &status, WNOHANG) == pid; }, EXIT_SECONDS));
-        std::ifstream in(errors);
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << text;
+        Havoc havoc(&x, true, GOOD_DATA_FILE, {"env", "XAUTHORITY=" + untrusted});
+        ASSERT_TRUE(havoc.wait_exit(EXIT_SECONDS));
+        std::string text = havoc.stderr_text();
+        EXPECT_TRUE(WIFEXITED(havoc.status) && WEXITSTATUS(havoc.status) == 1) << text;
         EXPECT_EQ(text.find("havoc: cannot read the desktop's picture from the X server (BadAccess"), 0u) << text;
         EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
         EXPECT_FALSE(fullscreen_window_mapped(x));

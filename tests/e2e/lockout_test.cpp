@@ -11,7 +11,9 @@
 //
 // Started with its standard streams closed, it plays as ever. Its emergency
 // key takes the same way out as TERM. A lost X server ends it at once.
-#include "e2e.h"
+#include "e2e/desktop.h"
+#include "e2e/expected_palette.h"
+#include "e2e/runs.h"
 
 #include <gtest/gtest.h>
 
@@ -38,7 +40,6 @@ const double START_SECONDS = 30, EXIT_SECONDS = 20;
 
 // The tools in the order of their icons on the palette, from slot 0.
 enum Loop { PALETTE, BAT, SABER, LASER, LADY };
-const int END_SLOT = 4;
 const char *const LOOP_NAMES[] = {"palette", "bat", "lightsaber", "laser", "lady"};
 
 // How long after the loop is known to run the signal is sent, at most: the
@@ -54,14 +55,21 @@ struct SignalRun {
 // What went wrong in one run, if anything; empty when all was well.
 using Faults = std::vector<std::string>;
 
+// Where the palette lies on the test's screen.
+const PaletteLayout &palette()
+{
+    static const PaletteLayout layout = palette_layout({0, 0, W, H});
+    return layout;
+}
+
 // The middle of the end icon, where no tool draws while the pointer is in
 // the bottom-left corner: the palette shows there, the bare picture once a
 // tool has taken over. Raw pixels: they are compared only with themselves.
 std::vector<unsigned long> end_icon_pixels(XServer &x)
 {
     const int SIDE = 32;
-    XImage *image = XGetImage(x.display, DefaultRootWindow(x.display), slot_x(W, END_SLOT) - SIDE / 2,
-                              slot_y(H) - SIDE / 2, SIDE, SIDE, AllPlanes, ZPixmap);
+    XImage *image = XGetImage(x.display, DefaultRootWindow(x.display), palette().slot_x(palette().end_slot()) - SIDE / 2,
+                              palette().slot_y() - SIDE / 2, SIDE, SIDE, AllPlanes, ZPixmap);
     std::vector<unsigned long> pixels;
     for (int y = 0; y < SIDE; ++y)
         for (int px = 0; px < SIDE; ++px)
@@ -94,7 +102,7 @@ bool take_tool(Lane &lane, Loop loop)
     if (!wait_until([&] { return !end_icon_shows_desktop(lane); }, START_SECONDS))
         return false;
     return wait_until([&] {
-        click(lane.x, slot_x(W, loop - BAT), slot_y(H));
+        click(lane.x, palette().slot_x(loop - BAT), palette().slot_y());
         move_pointer(lane.x, 10, H - 10);
         return end_icon_shows_desktop(lane);
     }, START_SECONDS);
@@ -229,15 +237,6 @@ TEST(Signals, EverySignalInEveryLoopEndsHavocByThatSignalWithTheDesktopGivenBack
     run_all(all, {24, 24, 24, 24, 24, 16});
 }
 
-// Escape on the palette quits once its fade-in is over; keep pressing.
-bool quit_from_palette(Lane &lane, Havoc &havoc)
-{
-    return wait_until([&] {
-        tap_key(lane.x, XK_Escape);
-        return !havoc.running();
-    }, EXIT_SECONDS);
-}
-
 TEST(ClosedStreams, HavocPlaysAndQuitsAsEverWithoutThem)
 {
     Lane lane(24);
@@ -250,7 +249,7 @@ TEST(ClosedStreams, HavocPlaysAndQuitsAsEverWithoutThem)
         tap_key(lane.x, XK_Escape);
         ASSERT_TRUE(wait_until([&] { return !end_icon_shows_desktop(lane); }, START_SECONDS))
             << "Escape in the bat did not bring the palette back";
-        ASSERT_TRUE(quit_from_palette(lane, havoc));
+        ASSERT_TRUE(quit_with_escape(lane.x, havoc));
         ASSERT_TRUE(WIFEXITED(havoc.status)) << "ended by signal " << WTERMSIG(havoc.status);
         EXPECT_EQ(WEXITSTATUS(havoc.status), 0);
     }
@@ -262,7 +261,7 @@ TEST(IgnoredAtStart, AnInterruptHavocWasStartedToIgnoreStaysIgnored)
     Havoc havoc(&lane.x, true, GOOD_DATA_FILE, {"/bin/sh", "-c", "trap '' INT; exec \"$0\""});
     ASSERT_TRUE(wait_until([&] { return fullscreen_window_mapped(lane.x); }, START_SECONDS));
     havoc.signal(SIGINT);
-    ASSERT_TRUE(quit_from_palette(lane, havoc));
+    ASSERT_TRUE(quit_with_escape(lane.x, havoc));
     ASSERT_TRUE(WIFEXITED(havoc.status)) << "ended by signal " << WTERMSIG(havoc.status);
     EXPECT_EQ(WEXITSTATUS(havoc.status), 0);
 }

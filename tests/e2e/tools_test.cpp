@@ -1,7 +1,10 @@
 // The palette and the four tools in the real binary, used as a person would:
 // pointer and button through XTEST, results read off the screen and out of
 // the captured sound.
-#include "e2e.h"
+#include "e2e/desktop.h"
+#include "e2e/expected_palette.h"
+#include "e2e/runs.h"
+#include "e2e/sound.h"
 
 #include <gtest/gtest.h>
 
@@ -20,12 +23,13 @@ struct Session {
     XServer x{W, H, 24};
     Picture desktop = set_root_picture(x);
     Havoc havoc{&x};
+    PaletteLayout palette = palette_layout({0, 0, W, H});
 
     bool palette_ready()
     {
-        Picture want = expected_palette(desktop, std::string(HAVOC_DATA_DIR) + "/havoc.dat");
+        Picture want = expected_palette(desktop);
         return wait_until([&] {
-            return differing(screenshot(x), want, palette_strip(W, H), pointer_box(x)) == 0;
+            return differing(screenshot(x), want, palette.strip, pointer_box(x)) == 0;
         }, START_SECONDS);
     }
 
@@ -33,7 +37,7 @@ struct Session {
     void take_tool(int slot)
     {
         ASSERT_TRUE(palette_ready()) << havoc.stderr_text();
-        click(x, slot_x(W, slot), slot_y(H));
+        click(x, palette.slot_x(slot), palette.slot_y());
     }
 };
 
@@ -42,12 +46,12 @@ TEST(Palette, FadesInFullyOpaqueWhereItBelongsAndItsEndIconQuits)
     Session s;
     ASSERT_TRUE(s.palette_ready()) << "the strip never showed the icons fully opaque: " << s.havoc.stderr_text();
     Picture now = screenshot(s.x);
-    Rect strip = palette_strip(W, H);
+    Rect strip = s.palette.strip;
     EXPECT_EQ(differing(now, s.desktop, Rect{0, 0, W, strip.y}), 0) << "nothing above the strip";
     EXPECT_EQ(differing(now, s.desktop, Rect{0, strip.y + strip.h, W, H}, pointer_box(s.x)), 0)
         << "nothing below it but the pointer";
 
-    click(s.x, slot_x(W, 4), slot_y(H));
+    click(s.x, s.palette.slot_x(s.palette.end_slot()), s.palette.slot_y());
     ASSERT_TRUE(s.havoc.wait_exit(SHORT_SECONDS));
     ASSERT_TRUE(WIFEXITED(s.havoc.status));
     EXPECT_EQ(WEXITSTATUS(s.havoc.status), 0) << s.havoc.stderr_text();

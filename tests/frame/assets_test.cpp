@@ -1,7 +1,7 @@
 // The data file as the tools see it once loaded: every picture with the
 // geometry its tool draws by, hot spots where the pointer sits, clean mask
 // edges, a cap whose mirror closes the strip, and sounds that play.
-#include "harness.h"
+#include "frame/harness.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The bat, driven frame by frame: the swing's timing, the strike's sound and
 // crack, and leaving the tool.
-#include "harness.h"
+#include "frame/harness.h"
 
 #include "tools/bat.h"
 

@@ -1,4 +1,4 @@
-#include "harness.h"
+#include "frame/harness.h"
 
 #include <allegro/internal/aintern.h>
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // so the tests find her through her bite: after each frame the picture is
 // wiped white, and the next frame's black disc gives her corner. Her headings
 // come from presses at points that put her on exact strides along an edge.
-#include "harness.h"
+#include "frame/harness.h"
 
 #include "tools/lady.h"
 

@@ -1,6 +1,6 @@
 // The laser, frame by frame: the gun's frames, a shot's steps and its hole,
 // repeated and cut-short shots, the spark spray, and leaving or switching.
-#include "harness.h"
+#include "frame/harness.h"
 
 #include "tools/laser.h"
 

@@ -1,6 +1,6 @@
 // The lightsaber, frame by frame: the blade's ignition and the trail it
 // burns, the hum that follows the pointer, and the spray of sparks.
-#include "harness.h"
+#include "frame/harness.h"
 
 #include "tools/lightsaber.h"
 

@@ -1,5 +1,5 @@
 // Starts the library the way havoc does and runs the frame-level tests.
-#include "harness.h"
+#include "frame/harness.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The tool palette: where the strip sits, which clicks choose what, how it
 // looks, its fade-in above 8 bits, and its prompt start at 8 bits.
-#include "harness.h"
+#include "frame/harness.h"
 
 #include "palette/palette.h"
 

@@ -1,6 +1,6 @@
 // The rules every loop shares, and the outer loop's hand-over between the
 // palette and the tools.
-#include "harness.h"
+#include "frame/harness.h"
 
 #include "shell/outer_loop.h"
 

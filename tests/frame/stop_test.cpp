@@ -2,7 +2,7 @@
 // check, the palette's fade included, and the outer loop with it, so havoc
 // leaves through its normal shutdown. The tests set stop_signal as the
 // platform's handler does.
-#include "harness.h"
+#include "frame/harness.h"
 
 #include "palette/palette.h"
 #include "shell/outer_loop.h"

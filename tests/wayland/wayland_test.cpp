@@ -5,7 +5,10 @@
 // opens, keys typed through the compositor must reach havoc, and nothing may
 // be left on disk or grabbed.
 //   wayland_tests HAVOC_BINARY HAVOC_DAT, inside tests/wayland/with_sway.sh
-#include "../e2e/e2e.h"
+#include "e2e/desktop.h"
+#include "e2e/expected_palette.h"
+#include "e2e/runs.h"
+#include "shell/art_geometry.h"
 
 #include <gtest/gtest.h>
 
@@ -31,9 +34,10 @@ std::string havoc_binary, data_file;
 const char *OUTPUT = "HEADLESS-1";  // with_sway.sh's one output
 const double START_SECONDS = 30, STEP_SECONDS = 20, KEY_SECONDS = 5;
 const int AT_X = 1400, AT_Y = 800;  // where the bat strikes, well away from the palette
-const int CRACK_RADIUS = 60;        // the crack's reach from where it struck
+const int CRACK_RADIUS = CRACK_CENTRE;   // the crack's reach from where it struck
 const int CRACK_PIXELS = 200;       // changed pixels within that reach that make a crack
-const int BAT_REACH_RIGHT = 20;     // the bat hangs left of the pointer, reaching this far right
+// The bat hangs from the pointer by its grip, reaching this far right of it.
+const int BAT_REACH_RIGHT = BAT_FRAME_W - BAT_GRIP_X;
 const Rect CRACK_RIGHT_OF_BAT{AT_X + BAT_REACH_RIGHT + 1, AT_Y - CRACK_RADIUS, CRACK_RADIUS - BAT_REACH_RIGHT,
                               2 * CRACK_RADIUS};
 
@@ -138,10 +142,10 @@ std::set<std::string> files_left()
 
 // A run of havoc from a scratch folder outside HOME holding havoc.dat, with
 // this session's environment, `extra_env` added and `wrapper` in front.
-struct Launch {
+struct Launch : Process {
     explicit Launch(const std::vector<std::string> &extra_env = {}, const std::vector<std::string> &wrapper = {})
     {
-        scratch = make_temp_dir("wayland-run");
+        std::string scratch = scratch_folder("wayland-run");
         fs::copy_file(data_file, scratch + "/havoc.dat");
         auto name = [](const std::string &variable) { return variable.substr(0, variable.find('=')); };
         std::set<std::string> replaced;
@@ -153,35 +157,8 @@ struct Launch {
                 env.push_back(*e);
         std::vector<std::string> args = wrapper;
         args.push_back(havoc_binary);
-        started = std::chrono::steady_clock::now();
-        pid = spawn(args, env, scratch, scratch + "/stderr.txt");
+        start(args, env, scratch, scratch + "/stderr.txt");
     }
-    ~Launch()
-    {
-        if (running()) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-        }
-        fs::remove_all(scratch);
-    }
-
-    bool running()
-    {
-        if (!exited && waitpid(pid, &status, WNOHANG) == pid)
-            exited = true;
-        return !exited;
-    }
-    bool wait_exit(double seconds) { return wait_until([&] { return !running(); }, seconds); }
-    double milliseconds() const
-    {
-        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
-    }
-    std::string stderr_text() const { return read_file(scratch + "/stderr.txt"); }
-
-    std::string scratch;
-    int pid = -1, status = 0;
-    bool exited = false;
-    std::chrono::steady_clock::time_point started;
 };
 
 // A session on the desktop as the user left it.
@@ -189,17 +166,14 @@ struct Desktop {
     XServer x{std::getenv("DISPLAY")};  // XWayland, whose XTEST moves the pointer
     Picture picture = settled_capture();
     Picture with_palette = expected_palette(picture, data_file);
-    Rect strip = palette_strip(picture.w, picture.h);
+    PaletteLayout palette = palette_layout({0, 0, picture.w, picture.h}, data_file);
+    Rect strip = palette.strip;
 
     // Pixels outside the palette strip and the pointer that differ from the
     // desktop as it was.
     int changed_outside_palette(const Picture &now)
     {
-        Rect pointer = pointer_box(x);
-        return differing(now, picture, {0, 0, strip.x, picture.h}, pointer) +
-               differing(now, picture, {strip.x + strip.w, 0, picture.w, picture.h}, pointer) +
-               differing(now, picture, {strip.x, 0, strip.w, strip.y}, pointer) +
-               differing(now, picture, {strip.x, strip.y + strip.h, strip.w, picture.h}, pointer);
+        return differing(now, picture, {0, 0, picture.w, picture.h}, {strip, pointer_box(x)});
     }
 
     // The palette faded in, its icons fully opaque: it takes clicks and keys.
@@ -260,10 +234,10 @@ TEST(WaylandDesktop, LooksUntouchedUntilThePaletteKeysThroughTheCompositorAndNot
     // and the pointer kept there until the palette is gone, so a busy
     // machine cannot lose the click. The bat then hangs at the pointer; the
     // strip right of it is the desktop again.
-    int bat_icon_x = slot_x(desktop.picture.w, 0);
+    int bat_icon_x = desktop.palette.slot_x(0);
     Rect right_of_bat{bat_icon_x + BAT_REACH_RIGHT + 1, desktop.strip.y,
                       desktop.strip.x + desktop.strip.w - bat_icon_x - BAT_REACH_RIGHT - 1, desktop.strip.h};
-    move_pointer(desktop.x, bat_icon_x, slot_y(desktop.picture.h));
+    move_pointer(desktop.x, bat_icon_x, desktop.palette.slot_y());
     press_button(desktop.x);
     EXPECT_TRUE(wait_until([&] { return !desktop.palette_shown(); }, STEP_SECONDS)) << "the bat's icon never went down";
     release_button(desktop.x);
@@ -297,7 +271,7 @@ TEST(WaylandDesktop, OnAScaledOutputThePictureIsFittedWhole)
     ASSERT_TRUE(wait_until(havoc_full_screen_with_keyboard, START_SECONDS)) << x_windows() << havoc.stderr_text();
     XServer x(std::getenv("DISPLAY"));
     ASSERT_EQ(x.w * SCALE, before.w) << "the X screen should have the output's size over the scale";
-    Rect strip = palette_strip(x.w, x.h), pointer = pointer_box(x);
+    Rect strip = palette_layout({0, 0, x.w, x.h}, data_file).strip, pointer = pointer_box(x);
     Rect left{0, 0, strip.x * SCALE, before.h}, right{(strip.x + strip.w) * SCALE, 0, before.w, before.h};
     Rect scaled_pointer{pointer.x * SCALE, pointer.y * SCALE, pointer.w * SCALE, pointer.h * SCALE};
     // Scaled down by havoc and up again by the compositor, the picture loses

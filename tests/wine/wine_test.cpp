@@ -7,7 +7,11 @@
 // the damage, leave on Escape or Alt+F4 with exit code 0 and the desktop and
 // the pointer as they were, do all that on two monitors and at 150 % display
 // scaling, and without havoc.dat say so in a box and fail.
-#include "e2e.h"
+#include "e2e/desktop.h"
+#include "e2e/expected_palette.h"
+#include "e2e/runs.h"
+#include "e2e/sound.h"
+#include "shell/art_geometry.h"
 
 // gtest before the X headers, whose macros (None, Bool, ...) it would trip over.
 #include <gtest/gtest.h>
@@ -17,10 +21,8 @@
 #include <X11/keysym.h>
 
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <memory>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -29,7 +31,6 @@ namespace {
 
 const int W = 1024, H = 768;
 const double START_SECONDS = 60, SHORT_SECONDS = 20;
-const int ICON = 64;
 
 bool run(const std::vector<std::string> &args, const std::vector<std::string> &env)
 {
@@ -113,52 +114,35 @@ bool tap_key_until(XServer &x, unsigned long keysym, const std::function<bool()>
     }, seconds);
 }
 
+// The packed folder as build-windows.sh leaves it for the zip.
+const std::string WINDOWS_FOLDER = HAVOC_WINDOWS_DIR;
+
 // A run of havoc.exe under Wine, in a fresh working directory holding a copy
 // of the packed folder (less havoc.dat when told), with a private HOME whose
 // sound goes to a file.
-struct WineHavoc {
-    WineHavoc(XServer *x_, bool with_data = true) : x(x_)
+struct WineHavoc : Process {
+    explicit WineHavoc(XServer *x, bool with_data = true)
     {
-        home = make_temp_dir("wine-home");
-        workdir = make_temp_dir("wine-cwd");
-        std::string package = HAVOC_WINDOWS_DIR;
-        std::string copy = "cp " + package + "/havoc.exe " + (with_data ? package + "/havoc.dat " : "") + workdir;
+        home = scratch_folder("wine-home");
+        std::string workdir = scratch_folder("wine-cwd");
+        std::string copy = "cp " + WINDOWS_FOLDER + "/havoc.exe " + (with_data ? WINDOWS_FOLDER + "/havoc.dat " : "") + workdir;
         EXPECT_EQ(std::system(copy.c_str()), 0);
-        EXPECT_EQ(std::system((std::string(TEST_SCRIPTS_DIR) + "/write_sound_home.sh " + home).c_str()), 0);
+        write_sound_home(home);
         std::vector<std::string> env = WinePrefix::env(home);
         env.push_back("DISPLAY=" + x->name);
-        pid = spawn({"wine", "havoc.exe"}, env, workdir, home + "/stderr.txt");
+        start({"wine", "havoc.exe"}, env, workdir, home + "/stderr.txt");
     }
 
     ~WineHavoc()
     {
-        if (!exited && pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-        }
+        end();
         // Wine's own processes of this run go before their X server does.
         run({"wineserver", "--kill"}, WinePrefix::env());
-        std::system(("rm -rf " + home + " " + workdir).c_str());
-    }
-
-    bool wait_exit(double seconds)
-    {
-        return wait_until([&] {
-            if (!exited && waitpid(pid, &status, WNOHANG) == pid)
-                exited = true;
-            return exited;
-        }, seconds);
     }
 
     std::string sound_file() const { return home + "/sound.wav"; }
 
-    std::string stderr_text() const { return read_file(home + "/stderr.txt"); }
-
-    XServer *x;
-    int pid = -1;
-    int status = 0;
-    bool exited = false;
-    std::string home, workdir;
+    std::string home;
 };
 
 // A pressed icon is covered by a dark plate of about 55 x 54 pixels; the
@@ -223,6 +207,7 @@ protected:
     std::unique_ptr<WineHavoc> havoc;
     Rect home;
     Picture palette;
+    PaletteLayout place;
     int strip_pixels = 0;
 
     // Starts havoc on the desktop that `x` shows; its palette opens on `home`.
@@ -230,14 +215,13 @@ protected:
     {
         home = home_monitor;
         havoc.reset(new WineHavoc(x.get()));
-        palette = expected_palette(desktop, std::string(HAVOC_WINDOWS_DIR) + "/havoc.dat", x->depth, home);
+        palette = expected_palette(desktop, WINDOWS_FOLDER + "/havoc.dat", x->depth, home);
+        place = palette_layout(home, WINDOWS_FOLDER + "/havoc.dat");
         strip_pixels = palette_pixels_missing(desktop, strip());
     }
 
     Rect whole() const { return {0, 0, x->w, x->h}; }
-    Rect strip() const { return palette_strip_on(home); }
-    int icon_x(int slot) const { return home.x + slot_x(home.w, slot); }
-    int icon_y() const { return home.y + slot_y(home.h); }
+    Rect strip() const { return place.strip; }
     // Where the person rests the pointer on the palette, clear of the strip.
     int rest_x() const { return home.x + home.w - 124; }
     int rest_y() const { return home.y + home.h - 68; }
@@ -290,8 +274,8 @@ protected:
     {
         ASSERT_TRUE(palette_shown()) << "no palette to take tool " << slot << " from; "
                                      << kept_as_file(screenshot(*x), "palette") << "\n" << havoc->stderr_text();
-        move_to(icon_x(slot), icon_y());
-        Rect icon{icon_x(slot) - ICON / 2, icon_y() - ICON / 2, ICON, ICON};
+        move_to(place.slot_x(slot), place.slot_y());
+        Rect icon = place.icon(slot);
         ASSERT_TRUE(hold_button_until(*x, [&] { return palette_pixels_missing(screenshot(*x), icon) > PLATE_PIXELS; },
                                       SHORT_SECONDS))
             << "icon " << slot << " never showed pressed; " << kept_as_file(screenshot(*x), "press");
@@ -366,7 +350,7 @@ TEST_P(UnderWine, EveryToolDamagesThePictureAndEscapeLeavesTheDesktopAsItWas)
     // the pointer. The bat hangs left of and below its grip, so the crack
     // shows right of it before the bat is moved away. The glass breaks on
     // the left of the screen, and sounds from there.
-    const int CRACK_X = 200, CRACK_Y = 550, BAT_RIGHT = 20, CRACK_RADIUS = 60;
+    const int CRACK_X = 200, CRACK_Y = 550, BAT_RIGHT = BAT_FRAME_W - BAT_GRIP_X, CRACK_RADIUS = CRACK_CENTRE;
     const std::string sound = havoc->sound_file();
     take_tool(0);
     double swung = sound_seconds(sound);
@@ -415,7 +399,7 @@ TEST_P(UnderWine, EveryToolDamagesThePictureAndEscapeLeavesTheDesktopAsItWas)
     // and the shot jolts the pointer a few pixels right and down, so the
     // hole's left part shows beside the gun. Fired right of the middle, the
     // shot sounds from the right.
-    const int HOLE_X = 750, HOLE_Y = 150, HOLE_RADIUS = 14, JOLT_MAX = 6;
+    const int HOLE_X = 750, HOLE_Y = 150, HOLE_RADIUS = LASER_HOLE_SIZE / 2, JOLT_MAX = 6;
     // Where the hole's middle lands, wherever the jolt takes it.
     const Rect HOLE = around(HOLE_X + JOLT_MAX / 2, HOLE_Y + JOLT_MAX / 2, HOLE_RADIUS / 2 + JOLT_MAX);
     take_tool(2);
@@ -505,7 +489,7 @@ TEST_F(TwoMonitorsUnderWine, CoversBothFromTheFirstFrameOpensWhereThePointerWasA
     launch(right);
     // From launch to the fade, rows along the top, through the strip, along
     // the middle and along the bottom of each monitor show the desktop.
-    const std::vector<int> rows = {0, strip().y + ICON / 2, SCREEN_H / 2, right.h - 1, SCREEN_H - 1};
+    const std::vector<int> rows = {0, strip().y + place.icon_h / 2, SCREEN_H / 2, right.h - 1, SCREEN_H - 1};
     Sampling s = sample_rows_until_fade(*x, desktop, rows, strip(), MONITORS, START_SECONDS);
     EXPECT_EQ(s.off, 0) << s.off << " of " << s.samples << " samples differ from the desktop (at most " << s.worst
                         << " pixels) between " << s.first_off_ms << " and " << s.last_off_ms << " ms";
