@@ -1,22 +1,22 @@
 # Runs the generator into WORK_DIR and packs what it wrote into OUTPUT.
 #   cmake -DGENERATOR=... -DDAT_TOOL=... -DWORK_DIR=... -DOUTPUT=... -P pack.cmake
 #
-# -k keeps the file names as object names, so "havoc.dat#bat.tga" resolves;
-# -t DATA stores each file whole, so the loader is chosen by the extension;
-# -s1 drops the grabber's properties (original path, file date), which would
-# otherwise make every build differ.
-
-set(HAVOC_OBJECTS
-  bat.tga crack.tga saber.tga saberhole.tga laser.tga laserhole.tga
-  lady.tga pointer.tga icon00.tga icon01.tga icon02.tga icon03.tga
-  iconend.tga cap.tga
-  laser.wav glass.wav lightsaber.wav saber0.wav saberout.wav mampf.wav)
+# Every file the generator wrote goes in. -k keeps the file names as object
+# names, so "havoc.dat#bat.tga" resolves; -t DATA stores each file whole, so
+# the loader is chosen by the extension; -s1 drops the grabber's properties
+# (original path, file date), which would otherwise make every build differ.
+# dat keeps its objects sorted by name, so the order they are given in does
+# not show in the file.
 
 file(REMOVE_RECURSE ${WORK_DIR})
 file(MAKE_DIRECTORY ${WORK_DIR})
 execute_process(COMMAND ${GENERATOR} ${WORK_DIR} RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "make_havoc_data failed: ${status}")
+endif()
+file(GLOB HAVOC_OBJECTS RELATIVE ${WORK_DIR} ${WORK_DIR}/*)
+if(NOT HAVOC_OBJECTS)
+  message(FATAL_ERROR "make_havoc_data wrote nothing into ${WORK_DIR}")
 endif()
 execute_process(
   COMMAND ${DAT_TOOL} -a -k -t DATA -c0 -s1 havoc.dat ${HAVOC_OBJECTS}

@@ -357,30 +357,28 @@ Canvas pointer_picture()
 
 // The palette: a strip of metal with a recessed well in every icon; the cap
 // rounds off its left end and, mirrored, its right.
-const int ICON_SIZE = 64;
-const int CAP_W = 16;
 const int WELL_LEFT = 4, WELL_TOP = 5, WELL_RIGHT = 59, WELL_BOTTOM = 58;
 
 Rgb bar_colour(float y)
 {
-    float t = y / ICON_SIZE;
+    float t = y / PALETTE_ICON_SIZE;
     if (y < 1.5f)
         return rgb(196, 204, 222);
     if (y < 3)
         return rgb(132, 142, 166);
-    if (y > ICON_SIZE - 1.5f)
+    if (y > PALETTE_ICON_SIZE - 1.5f)
         return rgb(14, 16, 24);
-    if (y > ICON_SIZE - 3)
+    if (y > PALETTE_ICON_SIZE - 3)
         return rgb(34, 38, 52);
     return mix(rgb(92, 100, 124), rgb(50, 56, 74), t);
 }
 
 Canvas icon_tile()
 {
-    Canvas tile = new_canvas(ICON_SIZE, ICON_SIZE);
+    Canvas tile = new_canvas(PALETTE_ICON_SIZE, PALETTE_ICON_SIZE);
     fill(tile, box(32, 32, 40, 40), [](float, float y) { return bar_colour(y); });
     // Screw heads between the wells.
-    for (float x : {1.5f, ICON_SIZE - 1.5f})
+    for (float x : {1.5f, PALETTE_ICON_SIZE - 1.5f})
         for (float y : {8.0f, 56.0f})
             fill(tile, circle(x, y, 1.2f), rgb(40, 44, 58));
     float cx = (WELL_LEFT + WELL_RIGHT + 1) / 2.0f, cy = (WELL_TOP + WELL_BOTTOM + 1) / 2.0f;
@@ -399,7 +397,7 @@ Canvas icon_tile()
 Canvas icon_with(const std::function<void(Canvas &)> &figure)
 {
     Canvas icon = icon_tile();
-    Canvas art = new_canvas(ICON_SIZE, ICON_SIZE);
+    Canvas art = new_canvas(PALETTE_ICON_SIZE, PALETTE_ICON_SIZE);
     figure(art);
     paste(icon, art, 0, 0);
     return icon;
@@ -413,7 +411,7 @@ Canvas saber_icon()
     float reach = 142 * scale;
     Point emitter = {tip_x - std::cos(angle) * reach, tip_y - std::sin(angle) * reach};
     glow(icon, capsule(emitter.x, emitter.y, tip_x, tip_y, 1.5f), rgb(60, 255, 80), 7, 0.55f);
-    Canvas art = new_canvas(ICON_SIZE, ICON_SIZE);
+    Canvas art = new_canvas(PALETTE_ICON_SIZE, PALETTE_ICON_SIZE);
     draw_saber(art, tip_x, tip_y, angle, scale, 1, 0);
     paste(icon, art, 0, 0);
     return icon;
@@ -436,9 +434,10 @@ Canvas quit_figure_icon()
 
 Canvas cap_picture()
 {
-    Canvas cap = new_canvas(CAP_W, ICON_SIZE);
+    Canvas cap = new_canvas(PALETTE_CAP_W, PALETTE_ICON_SIZE);
     // Rounded at the left, square where it meets the first icon.
-    Shape end = unite(box(CAP_W / 2.0f + 4, 32, CAP_W / 2.0f, 32, 10), box(CAP_W - 2, 32, 2.5f, 32));
+    Shape end = unite(box(PALETTE_CAP_W / 2.0f + 4, 32, PALETTE_CAP_W / 2.0f, 32, 10),
+                      box(PALETTE_CAP_W - 2, 32, 2.5f, 32));
     fill(cap, end, [](float, float y) { return bar_colour(y); });
     fill(cap, circle(8.5f, 32, 3), rgb(170, 178, 198));
     fill(cap, circle(8.5f, 32, 2.2f), rgb(70, 76, 96));

@@ -47,10 +47,9 @@ static Script no_button(int frames) { return hold(frames, centre(0)); }
 
 // The fade's pass at tick 0, then the fade is over and the pointer rests on
 // the lightsaber's icon, with the button up or held down on it.
-static const int FADE_OVER = 100;
 static Script palette_with(int frames, int buttons)
 {
-    Input on_icon = {FADE_OVER, palette_slot_x(TOOL_SABER), palette_slot_y(), buttons, {}};
+    Input on_icon = {PALETTE_FADE_TICKS, palette_slot_x(TOOL_SABER), palette_slot_y(), buttons, {}};
     return Script{{0, on_icon.x, on_icon.y, 0, {}}} + hold(frames - 1, on_icon);
 }
 static Script palette_idle(int frames) { return palette_with(frames, 0); }
@@ -64,7 +63,7 @@ static Script palette_pressed(int frames) { return palette_with(frames, 1); }
 // frame with the pointer still.
 static const int SWEEP_PIXELS_PER_SECOND = 3000;
 static const int SWEEP_SPAN = 800;
-static const int TICKS_PER_SECOND = 100;
+static const int TICKS_PER_SECOND = 1000 / TICK_MS;
 static const int IGNITION_TICKS = 10;
 static int frames_per_tick = 1;
 

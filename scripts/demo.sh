@@ -10,7 +10,8 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 
 W=640 H=480
 CAPTURE_INTERVAL=0.08   # seconds between the GIF's frames
-ICON=64 CAP=16 ICONS=5  # the palette's geometry, to click its icons
+# Where havoc puts its palette on this screen, to click its icons.
+eval "$("$here/build/palette_geometry" $W $H)"
 out=$here/docs
 work=$(mktemp -d /tmp/havoc-demo.XXXXXX)
 xvfb_pid= havoc_pid= recorder_pid=
@@ -90,9 +91,9 @@ shot() {
     xwd -root -silent | $convert xwd:- -strip "$out/$1.png"
     echo "wrote docs/$1.png"
 }
-slot_x() { echo $(((W - ICONS * ICON) / 2 + $1 * ICON + ICON / 2)); }
-slot_y=$(((H - ICON) / 2 - ICON + ICON / 2))
-strip="$((ICONS * ICON + 2 * CAP))x$ICON+$(((W - ICONS * ICON) / 2 - CAP))+$(((H - ICON) / 2 - ICON))"
+slot_x() { echo $((icons_left + $1 * icon_w + icon_w / 2)); }
+slot_y=$((palette_top + icon_h / 2))
+strip="${palette_width}x$palette_height+$palette_left+$palette_top"
 
 # A checksum of the palette strip's pixels in a picture file (xwd:- reads stdin).
 strip_sum() { $convert "$1" -crop "$strip" +repage -strip -depth 8 ppm:- | md5sum; }

@@ -3,12 +3,12 @@
 // icon, ends the program; Escape ends it too.
 #include "palette/palette.h"
 
+#include "shell/art_geometry.h"
 #include "shell/assets.h"
 #include "shell/scene.h"
 
-static const int ICON_COUNT = 5;
-// Slots 0 to 3 are the tools; the end icon and anything right of it quit.
-static const int END_SLOT = 4;
+// Slots 0 to 3 are the tools, in their order; the end icon (slot END_ICON)
+// and anything right of it quit.
 static const int NO_SLOT = -1;
 
 PaletteGeometry palette_geometry(const ScreenArea &monitor, int icon_w, int icon_h, int cap_w)
@@ -16,10 +16,10 @@ PaletteGeometry palette_geometry(const ScreenArea &monitor, int icon_w, int icon
     PaletteGeometry g;
     g.icon_w = icon_w;
     g.icon_h = icon_h;
-    g.icons_left = monitor.x + (monitor.w - ICON_COUNT * icon_w) / 2;
+    g.icons_left = monitor.x + (monitor.w - PALETTE_ICONS * icon_w) / 2;
     g.palette_top = monitor.y + (monitor.h - icon_h) / 2 - icon_h;
     g.palette_left = g.icons_left - cap_w;
-    g.palette_width = ICON_COUNT * icon_w + 2 * cap_w;
+    g.palette_width = PALETTE_ICONS * icon_w + 2 * cap_w;
     g.palette_height = icon_h;
     return g;
 }
@@ -48,7 +48,7 @@ static void draw_strip(const PaletteGeometry &g, SpriteDrawer draw, int pressed_
 {
     draw(back_buffer, palette_cap, g.palette_left, g.palette_top);
     int x = g.icons_left;
-    for (int slot = 0; slot < ICON_COUNT; ++slot) {
+    for (int slot = 0; slot < PALETTE_ICONS; ++slot) {
         draw(back_buffer, palette_icons[slot], x, g.palette_top);
         if (slot == pressed_slot)
             highlight_icon(g, x);
@@ -64,9 +64,8 @@ static void copy_strip(const PaletteGeometry &g, BITMAP *from, BITMAP *to)
          g.palette_width, g.palette_height);
 }
 
-// One second of ticks; alpha grows 2.5 a tick and so stops at 247, short of
-// opaque. The first interactive frame draws the strip solid.
-static const int FADE_TICKS = 100;
+// Alpha grows 2.5 a tick and so stops at 247, short of opaque. The first
+// interactive frame draws the strip solid.
 static const double FADE_ALPHA_PER_TICK = 2.5;
 
 // The strip blends in over the clean picture. The mouse and Escape wait
@@ -77,7 +76,8 @@ static void fade_in(const PaletteGeometry &g)
     // goes, and the first pass blends onto the picture like every later one.
     blit(desktop_bmp, screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
     copy_strip(g, desktop_bmp, back_buffer);
-    for (int now = tick_count.load(); now < FADE_TICKS && !stop_signal.load(); now = tick_count.load()) {
+    for (int now = tick_count.load(); now < PALETTE_FADE_TICKS && !stop_signal.load();
+         now = tick_count.load()) {
         set_trans_blender(0, 0, 0, (int)(now * FADE_ALPHA_PER_TICK));
         draw_strip(g, draw_trans_sprite, NO_SLOT);
         // Only the strip's rectangle reaches the screen.
@@ -131,7 +131,7 @@ int run_palette()
         if (button_down && !left_button) {
             button_down = false;
             if (in_click_strip(g, x, y) && slot_at(g, x) == pressed_slot)
-                return pressed_slot < END_SLOT ? pressed_slot : NO_TOOL;
+                return pressed_slot < END_ICON ? pressed_slot : NO_TOOL;
             pressed_slot = NO_SLOT;
         }
 

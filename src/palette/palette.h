@@ -6,6 +6,10 @@
 
 int run_palette();
 
+// Above 8 bits the strip fades in over this many ticks (one second) from the
+// palette's opening; clicks and Escape wait until it is over.
+const int PALETTE_FADE_TICKS = 100;
+
 // Where the strip sits on a screen, all in screen pixels. Every icon is taken
 // to have the size of the first one.
 struct PaletteGeometry {

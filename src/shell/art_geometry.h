@@ -32,3 +32,10 @@ const int LASER_HOLE_CENTRE = 14;
 
 // lady.tga: three square frames side by side.
 const int LADY_FRAME = 29, LADY_FRAMES = 3;
+
+// The palette: icon00.tga to icon03.tga (the tools, in their order), then
+// iconend.tga, square, side by side between cap.tga at the left end and its
+// mirror image at the right.
+const int PALETTE_ICONS = 5, END_ICON = PALETTE_ICONS - 1;
+const int PALETTE_ICON_SIZE = 64;
+const int PALETTE_CAP_W = 16;

@@ -19,18 +19,16 @@
 
 BITMAP *bat_image, *crack_image, *saber_image, *saber_hole_image;
 BITMAP *laser_image, *laser_hole_image, *lady_sheet, *pointer_image;
-BITMAP *lady_frames[3];
-BITMAP *palette_icons[5];
+BITMAP *lady_frames[LADY_FRAMES];
+BITMAP *palette_icons[PALETTE_ICONS];
 BITMAP *palette_cap, *palette_cap_mirrored;
-RLE_SPRITE *bat_frames[5], *saber_cells[5], *laser_frames[4];
+RLE_SPRITE *bat_frames[BAT_FRAMES], *saber_cells[SABER_CELLS], *laser_frames[LASER_FRAMES];
 SAMPLE *laser_sound, *glass_sound, *lightsaber_sound;
 SAMPLE *saber_on_sound, *saber_off_sound, *mampf_sound;
 
 static const char DATA_FILE[] = "havoc.dat";
 static const int PATH_SIZE = 256;
 static const int ICON_NAME_SIZE = 32;
-static const int TOOL_ICONS = 4;
-static const int END_ICON = 4;
 
 // What we accept of a TGA: the uncompressed true-colour kind we write.
 static const int TGA_HEADER_SIZE = 18;
@@ -85,6 +83,9 @@ static const char PLAIN_FILE_MAGIC[] = "slh.ALL.";
 static const char PACKED_FILE_MAGIC[] = "slh!";
 static const size_t READ_CHUNK = 65536;
 
+// Bytes read only to be counted or to reach the end of a file.
+static char scratch[READ_CHUNK];
+
 void check_data_file()
 {
     namespace fs = std::filesystem;
@@ -112,8 +113,7 @@ void check_data_file()
     // screen is touched, rather than halfway through the loads.
     char start[sizeof PLAIN_FILE_MAGIC - 1] = {};
     size_t got = std::fread(start, 1, sizeof start, file);
-    static char rest[READ_CHUNK];
-    while (std::fread(rest, 1, sizeof rest, file) == sizeof rest)
+    while (std::fread(scratch, 1, sizeof scratch, file) == sizeof scratch)
         ;
     int read_error = std::ferror(file) ? errno : 0;
     std::fclose(file);
@@ -159,8 +159,7 @@ static void check_tga(const char *name)
     unsigned char header[TGA_HEADER_SIZE];
     long got = pack_fread(header, sizeof header, f);
     long length = got;
-    unsigned char chunk[4096];
-    for (long n; (n = pack_fread(chunk, sizeof chunk, f)) > 0;)
+    for (long n; (n = pack_fread(scratch, sizeof scratch, f)) > 0;)
         length += n;
     pack_fclose(f);
     if (got < TGA_HEADER_SIZE)
@@ -228,7 +227,7 @@ static SAMPLE *required_sound(const char *name)
 void load_palette_icons()
 {
     char name[ICON_NAME_SIZE];
-    for (int i = 0; i < TOOL_ICONS; ++i) {
+    for (int i = 0; i < END_ICON; ++i) {
         std::snprintf(name, sizeof name, "icon%02i.tga", i);
         palette_icons[i] = i == 0 ? required_image(name)
                                   : required_sized(name, palette_icons[0]->w, palette_icons[0]->h);
@@ -296,31 +295,35 @@ void load_assets()
     mampf_sound = required_sound("mampf.wav");
 }
 
+static void drop(BITMAP *&image)
+{
+    destroy_bitmap(image);
+    image = nullptr;
+}
+
 void release_assets()
 {
-    BITMAP **images[] = {&bat_image, &crack_image, &saber_image, &saber_hole_image,
-                         &laser_image, &laser_hole_image, &lady_sheet, &pointer_image,
-                         &lady_frames[0], &lady_frames[1], &lady_frames[2],
-                         &palette_icons[0], &palette_icons[1], &palette_icons[2],
-                         &palette_icons[3], &palette_icons[4],
-                         &palette_cap, &palette_cap_mirrored};
-    for (BITMAP **image : images) {
-        destroy_bitmap(*image);
-        *image = nullptr;
-    }
-    auto drop = [](RLE_SPRITE *&sprite) {
+    for (BITMAP **image : {&bat_image, &crack_image, &saber_image, &saber_hole_image, &laser_image,
+                           &laser_hole_image, &lady_sheet, &pointer_image})
+        drop(*image);
+    for (BITMAP *&frame : lady_frames)
+        drop(frame);
+    for (BITMAP *&icon : palette_icons)
+        drop(icon);
+    drop(palette_cap);
+    drop(palette_cap_mirrored);
+    auto drop_sprite = [](RLE_SPRITE *&sprite) {
         destroy_rle_sprite(sprite);
         sprite = nullptr;
     };
     for (RLE_SPRITE *&frame : bat_frames)
-        drop(frame);
+        drop_sprite(frame);
     for (RLE_SPRITE *&cell : saber_cells)
-        drop(cell);
+        drop_sprite(cell);
     for (RLE_SPRITE *&frame : laser_frames)
-        drop(frame);
-    SAMPLE **sounds[] = {&laser_sound, &glass_sound, &lightsaber_sound,
-                         &saber_on_sound, &saber_off_sound, &mampf_sound};
-    for (SAMPLE **sound : sounds) {
+        drop_sprite(frame);
+    for (SAMPLE **sound : {&laser_sound, &glass_sound, &lightsaber_sound, &saber_on_sound,
+                           &saber_off_sound, &mampf_sound}) {
         destroy_sample(*sound);
         *sound = nullptr;
     }

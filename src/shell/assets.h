@@ -2,6 +2,8 @@
 // working directory at start-up and released at shutdown. Read-only between.
 #pragma once
 
+#include "shell/art_geometry.h"
+
 #include <allegro.h>
 
 // Images, in load order.
@@ -13,8 +15,8 @@ extern BITMAP *laser_image;        // laser.tga: 4 frames of 173 x 163
 extern BITMAP *laser_hole_image;   // laserhole.tga: stamped turned at the end of a shot
 extern BITMAP *lady_sheet;         // lady.tga: 3 frames of 29 x 29
 extern BITMAP *pointer_image;      // pointer.tga: the lady tool's mouse pointer
-extern BITMAP *lady_frames[3];     // sub-bitmaps of lady_sheet, sharing its pixels
-extern BITMAP *palette_icons[5];   // icon00.tga to icon03.tga (the tools), iconend.tga
+extern BITMAP *lady_frames[LADY_FRAMES];       // sub-bitmaps of lady_sheet, sharing its pixels
+extern BITMAP *palette_icons[PALETTE_ICONS];   // icon00.tga to icon03.tga (the tools), iconend.tga
 extern BITMAP *palette_cap;        // cap.tga: the palette's left end piece
 extern BITMAP *palette_cap_mirrored; // the right end piece, made from palette_cap
 
@@ -22,9 +24,9 @@ extern BITMAP *palette_cap_mirrored; // the right end piece, made from palette_c
 // run-length sprites: drawing one puts exactly the pixels a masked blit of
 // that frame would, but skips the transparent runs instead of testing each
 // pixel.
-extern RLE_SPRITE *bat_frames[5];       // bat_image's frames
-extern RLE_SPRITE *saber_cells[5];      // saber_image's cells
-extern RLE_SPRITE *laser_frames[4];     // laser_image's frames
+extern RLE_SPRITE *bat_frames[BAT_FRAMES];       // bat_image's frames
+extern RLE_SPRITE *saber_cells[SABER_CELLS];     // saber_image's cells
+extern RLE_SPRITE *laser_frames[LASER_FRAMES];   // laser_image's frames
 
 // Sounds, in load order.
 extern SAMPLE *laser_sound;        // laser.wav

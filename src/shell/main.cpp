@@ -9,8 +9,6 @@
 
 #include <cstdio>
 
-static const int TICK_MS = 10;
-
 static BITMAP *screen_sized_bitmap(const char *what, int w, int h)
 {
     BITMAP *bmp = create_bitmap(w, h);
@@ -59,7 +57,7 @@ static void start_up()
     LOCK_VARIABLE(tick_count);
     LOCK_FUNCTION(tick_handler);
     if (install_int(tick_handler, TICK_MS) != 0)
-        fatal("cannot start the 10 ms tick: %s", allegro_error);
+        fatal("cannot start the %d ms tick: %s", TICK_MS, allegro_error);
 
     load_assets();
 }

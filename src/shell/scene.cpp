@@ -9,14 +9,6 @@ std::atomic<int32_t> tick_count{0};
 int current_tool = NO_TOOL;
 int step_deadline = 0;
 
-const int bat_sequence[] = {0, 1, 2, 1, 3, 4, -1};
-const int saber_sequence[] = {0, 1, 2, 3, 4, -1};
-const int laser_sequence[] = {0, 1, 2, 3, -1};
-const int lady_sequence[] = {0, 1, 2, 1, -1};
-int bat_step = 0;
-int saber_step = 0;
-int laser_step = 0;
-int lady_step = 0;
 std::atomic<int> stop_signal{0};
 
 void (*frame_hook)() = nullptr;
@@ -54,8 +46,8 @@ ScreenArea monitor_at(int x, int y)
 
 int tool_from_keys()
 {
-    static const int digit_keys[] = {KEY_1, KEY_2, KEY_3, KEY_4};
-    for (int tool = 0; tool < 4; ++tool)
+    static const int digit_keys[TOOL_COUNT] = {KEY_1, KEY_2, KEY_3, KEY_4};
+    for (int tool = 0; tool < TOOL_COUNT; ++tool)
         if (key[digit_keys[tool]])
             return tool;
     return NO_TOOL;

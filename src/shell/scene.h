@@ -15,6 +15,7 @@ enum {
     TOOL_SABER = 1,
     TOOL_LASER = 2,
     TOOL_LADY = 3,
+    TOOL_COUNT = 4,
 };
 
 // The bit of mouse_b that is the left button, the only one any loop reads.
@@ -38,7 +39,10 @@ extern BITMAP *desktop_bmp;
 // desktop_bmp, gets the overlays, and is copied whole to the screen.
 extern BITMAP *back_buffer;
 
-// Ticks of 10 ms. tick_handler adds 1 on the library's timer thread; the
+// The time base of every animation: one tick every TICK_MS milliseconds.
+const int TICK_MS = 10;
+
+// Ticks so far. tick_handler adds 1 on the library's timer thread; the
 // palette stores 0 when it opens. Atomic so the reset is never lost.
 extern std::atomic<int32_t> tick_count;
 
@@ -71,18 +75,6 @@ extern int desktop_pointer_x, desktop_pointer_y;
 // whole screen.
 ScreenArea monitor_at(int x, int y);
 
-// Frame numbers of each tool's image strip, ended by -1, and each tool's
-// index into its table. The indices live for the whole run; each tool owns
-// and resets its own.
-extern const int bat_sequence[];    // 0, 1, 2, 1, 3, 4, -1
-extern const int saber_sequence[];  // 0, 1, 2, 3, 4, -1
-extern const int laser_sequence[];  // 0, 1, 2, 3, -1
-extern const int lady_sequence[];   // 0, 1, 2, 1, -1
-extern int bat_step;
-extern int saber_step;
-extern int laser_step;
-extern int lady_step;
-
 // The stop signal that has arrived (INT, TERM, QUIT or HUP), 0 while none
 // has. Written only by the platform's signal handler, on whatever thread the
 // signal lands; every loop, the palette's fade included, leaves as soon as it
@@ -93,7 +85,7 @@ extern std::atomic<int> stop_signal;
 // Null in the shipped program.
 extern void (*frame_hook)();
 
-// Timer callback, every 10 ms: one more tick.
+// Timer callback, every TICK_MS: one more tick.
 void tick_handler();
 
 // Digit keys 1 to 4 of the main keyboard, in that order, give tools 0 to 3;
@@ -137,6 +129,8 @@ void show_area(int x, int y, int w, int h);
 bool switch_tool_by_key();
 
 // The animation stepping rule, for the tool whose table and index are given.
+// Each tool keeps its own table of frame numbers of its strip, ended by -1,
+// and its own index into it, which lives for the whole run.
 enum StepResult {
     STEP_NOT_DUE,   // tick_count is not yet above step_deadline
     STEP_TAKEN,     // index advanced, deadline moved period ticks ahead

@@ -9,6 +9,9 @@
 
 #include <cstdlib>
 
+const int bat_sequence[] = {0, 1, 2, 1, 3, 4, -1};
+int bat_step = 0;
+
 // Ticks each frame of a swing stays up (a step comes every BAT_PERIOD + 1).
 static const int BAT_PERIOD = 5;
 
@@ -21,7 +24,9 @@ enum SwingState {
     STRUCK,     // the glass broke in the previous frame
 };
 
-void draw_bat_frame(BITMAP *dest, int x, int y, int frame)
+// Bat frame `frame` with its top-left corner at (x, y) on dest; mask-coloured
+// pixels are skipped.
+static void draw_bat_frame(BITMAP *dest, int x, int y, int frame)
 {
     draw_rle_sprite(dest, bat_frames[frame], x, y);
 }

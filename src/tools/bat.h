@@ -2,12 +2,12 @@
 // every swing cracks the glass where the pointer is.
 #pragma once
 
-#include <allegro.h>
-
 // The bat's frame loop; returns when the user leaves the tool, with
 // current_tool holding what comes next.
 void run_bat();
 
-// Bat frame `frame` of bat_image with its top-left corner at (x, y) on
-// dest; mask-coloured pixels are skipped.
-void draw_bat_frame(BITMAP *dest, int x, int y, int frame);
+// A swing's frames of bat_image, 0, 1, 2, 1, 3, 4, ended by -1, and the
+// index of the one shown. The index lives for the whole run: the bat sets it
+// back to 0 at rest, and leaving the tool keeps it.
+extern const int bat_sequence[];
+extern int bat_step;

@@ -12,6 +12,9 @@
 #include <cmath>
 #include <cstdlib>
 
+const int lady_sequence[] = {0, 1, 2, 1, -1};
+int lady_step = 0;
+
 // Walking: one stride of LADY_STRIDE pixels per animation step, a step every
 // LADY_PERIOD ticks.
 static const int LADY_PERIOD = 5;
@@ -80,6 +83,38 @@ static void walk(Lady *lady)
         aim_at_random_point(lady);
 }
 
+// A step when one is due: her next frame, and a stride. Back at the first
+// frame the deadline stays, so the next pass steps at once.
+static void step_when_due(Lady *lady)
+{
+    StepResult step = take_step(lady_sequence, &lady_step, LADY_PERIOD);
+    if (step == STEP_AT_END)
+        lady_step = 0;
+    if (step != STEP_NOT_DUE)
+        walk(lady);
+}
+
+// A press turns her toward the pointer, once: holding the button does not
+// drag her along. `pressed` remembers a press already answered.
+static void answer_click(Lady *lady, bool *pressed)
+{
+    if (!(mouse_b & LEFT_BUTTON)) {
+        *pressed = false;
+        return;
+    }
+    if (*pressed)
+        return;
+    *pressed = true;
+    aim_at(lady, mouse_x, mouse_y);
+}
+
+// She eats, moving or not: a black disc into the picture itself.
+static void bite(const Lady &lady)
+{
+    circlefill(desktop_bmp, (int)(lady.x + LADY_MOUTH), (int)(lady.y + LADY_MOUTH), LADY_BITE_RADIUS,
+               EATEN);
+}
+
 void run_lady()
 {
     // She starts in the top-left corner, bound for a random point and
@@ -91,44 +126,28 @@ void run_lady()
     play_sample(mampf_sound, MUNCH_VOLUME, lady_pan(lady.x), OWN_PITCH, LOOP);
 
     for (;;) {
-        // Escape: the munching stops, back to the palette.
+        // Escape: back to the palette.
         if (escape_or_stop()) {
-            stop_sample(mampf_sound);
             current_tool = NO_TOOL;
-            return;
+            break;
         }
         // A fresh copy of the picture. No mouse poll: the pointer is read as
         // the library leaves it.
         copy_background();
-        // A step when one is due: her next frame, and a stride. Back at the
-        // first frame the deadline stays, so the next pass steps at once.
-        StepResult step = take_step(lady_sequence, &lady_step, LADY_PERIOD);
-        if (step == STEP_AT_END)
-            lady_step = 0;
-        if (step != STEP_NOT_DUE)
-            walk(&lady);
-        // A press turns her toward the pointer, once: holding the button
-        // does not drag her along. It comes after the edge, so it wins.
-        if (!(mouse_b & LEFT_BUTTON)) {
-            click_latch = false;
-        } else if (!click_latch) {
-            click_latch = true;
-            aim_at(&lady, mouse_x, mouse_y);
-        }
-        // She eats, moving or not. The copy above was taken first, so the
-        // bite shows from the next frame on, under her.
-        circlefill(desktop_bmp, (int)(lady.x + LADY_MOUTH), (int)(lady.y + LADY_MOUTH),
-                   LADY_BITE_RADIUS, EATEN);
-        // Her frame, turned to her heading about its centre.
+        step_when_due(&lady);              // her next frame and a stride
+        answer_click(&lady, &click_latch); // after the edge, so a click wins
+        // The copy above was taken first, so the bite shows from the next
+        // frame on, under her.
+        bite(lady);
+        // Her frame, turned to her heading about its centre, and the pointer
+        // over her.
         rotate_sprite(back_buffer, lady_frames[lady_sequence[lady_step]], (int)lady.x, (int)lady.y,
                       lady.angle);
-        // The pointer, over her.
         draw_sprite(back_buffer, pointer_image, mouse_x, mouse_y);
         show_frame();
-        // A number key: the munching stops, on to that tool.
-        if (switch_tool_by_key()) {
-            stop_sample(mampf_sound);
-            return;
-        }
+        if (switch_tool_by_key())          // a number key: on to that tool
+            break;
     }
+    // Either way out, the munching stops.
+    stop_sample(mampf_sound);
 }

@@ -10,6 +10,9 @@
 #include "shell/scene.h"
 #include "tools/sparks.h"
 
+const int laser_sequence[] = {0, 1, 2, 3, -1};
+int laser_step = 0;
+
 void draw_laser_frame(BITMAP *dest, int x, int y, int frame)
 {
     draw_rle_sprite(dest, laser_frames[frame], x, y);
@@ -83,52 +86,18 @@ static void advance_shot(LaserStay *stay)
     }
 }
 
-// Small red discs.
+// Small red discs, up to NEW_SPARKS_PER_FRAME more a frame while the
+// trigger is held.
 static const int SPARK_RADIUS = 1;
 static const int SPARK_RED = 200, SPARK_GREEN = 16, SPARK_BLUE = 10;
-
-// A spark sent out again starts within 10 pixels of the pointer and flies
-// mostly to the right, always upwards.
-static const int RESEND_NEAR = -10, RESEND_FAR = 9;
-static const int RESEND_VX_MIN = -10, RESEND_VX_MAX = 29;
-static const int RESEND_VY_MIN = -20, RESEND_VY_MAX = -1;
-
-static void send_spark_again(Spark *s)
-{
-    s->x = mouse_x + rand_range(RESEND_NEAR, RESEND_FAR);
-    s->y = mouse_y + rand_range(RESEND_NEAR, RESEND_FAR);
-    s->vx = rand_range(RESEND_VX_MIN, RESEND_VX_MAX);
-    s->vy = rand_range(RESEND_VY_MIN, RESEND_VY_MAX);
-    if (s->vx == 0)
-        s->vx = 1;
-}
-
-// New sparks start in a 40 x 40 square from 10 pixels above and left of the
-// pointer and fly -10 to +9 pixels a frame on each axis; a speed of 0 is
-// drawn once more from -5 to 4, and may come out 0 again.
 static const int NEW_SPARKS_PER_FRAME = 10;
-static const int SPRAY_NEAR = -10, SPRAY_FAR = 29;
-static const int SPRAY_SPEED_MIN = -10, SPRAY_SPEED_MAX = 9;
-static const int SPRAY_RETRY_MIN = -5, SPRAY_RETRY_MAX = 4;
 
-static void spray_sparks(LaserStay *stay)
-{
-    if (!stay->trigger_held)
-        return;
-    for (int made = 0; made < NEW_SPARKS_PER_FRAME; ++made) {
-        Spark *s = add_spark(&stay->sparks);
-        if (!s)
-            return;
-        s->x = mouse_x + rand_range(SPRAY_NEAR, SPRAY_FAR);
-        s->y = mouse_y + rand_range(SPRAY_NEAR, SPRAY_FAR);
-        s->vx = rand_range(SPRAY_SPEED_MIN, SPRAY_SPEED_MAX);
-        s->vy = rand_range(SPRAY_SPEED_MIN, SPRAY_SPEED_MAX);
-        if (s->vx == 0)
-            s->vx = rand_range(SPRAY_RETRY_MIN, SPRAY_RETRY_MAX);
-        if (s->vy == 0)
-            s->vy = rand_range(SPRAY_RETRY_MIN, SPRAY_RETRY_MAX);
-    }
-}
+// A new spark starts in a 40 x 40 square from 10 pixels above and left of
+// the pointer, moving either way on each axis. One sent out again starts
+// closer and flies mostly to the right, always upwards.
+//                                      near far   vx        vy        a speed of 0
+static const SprayRule NEW_SPARK =     {-10, 29,  -10, 9,   -10, 9,   DRAWN_AGAIN};
+static const SprayRule SPARK_AGAIN =   {-10, 9,   -10, 29,  -20, -1,  NUDGED_TO_ONE};
 
 void run_laser()
 {
@@ -141,8 +110,9 @@ void run_laser()
         // Live sparks fly and fall, sent out again while the trigger is held;
         // then new ones from the pointer, shown from the next frame.
         move_and_draw_sparks(&stay.sparks, SPARK_RADIUS, makecol(SPARK_RED, SPARK_GREEN, SPARK_BLUE),
-                             stay.trigger_held ? send_spark_again : nullptr);
-        spray_sparks(&stay);
+                             stay.trigger_held ? &SPARK_AGAIN : nullptr);
+        if (stay.trigger_held)
+            spray_sparks(&stay.sparks, NEW_SPARK, NEW_SPARKS_PER_FRAME);
         // The gun is the pointer: over everything, hanging right of and below it.
         draw_laser_frame(back_buffer, mouse_x, mouse_y, laser_sequence[laser_step]);
         show_frame();

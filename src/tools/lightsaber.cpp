@@ -13,6 +13,9 @@
 
 #include <cstdlib>
 
+const int saber_sequence[] = {0, 1, 2, 3, 4, -1};
+int saber_step = 0;
+
 // Ignition steps come at most every SABER_PERIOD + 1 ticks.
 static const int SABER_PERIOD = 1;
 // The step that lights cell 1: it only marks where the trail begins.
@@ -26,18 +29,22 @@ static const int NO_VOICE = -1;
 // the hum alone; any vertical move counts.
 static const int HUM_SIDEWAYS_SLACK = 5;
 
-// Green discs, makecol(0, SPARK_GREEN, 0).
+// Green discs, makecol(0, SPARK_GREEN, 0), one more a frame while the blade
+// is on.
 static const int SPARK_RADIUS = 2;
 static const int SPARK_GREEN = 156;
-// A spark starts SPARK_NEAR to SPARK_FAR pixels from the pointer on each
-// axis and flies as many pixels a frame; a new one that would stand still on
-// an axis gets one second, smaller try, which may give 0 again.
-static const int SPARK_NEAR = -10, SPARK_FAR = 9;
-static const int SPARK_RETRY_MIN = -5, SPARK_RETRY_MAX = 4;
+static const int NEW_SPARKS_PER_FRAME = 1;
+
+// A spark starts within 10 pixels of the pointer and flies as many pixels a
+// frame on each axis. A new one that would stand still on an axis gets one
+// second, smaller try, which may give 0 again; one sent out again always
+// moves.
+//                                      near far   vx        vy        a speed of 0
+static const SprayRule NEW_SPARK =     {-10, 9,   -10, 9,   -10, 9,   DRAWN_AGAIN};
+static const SprayRule SPARK_AGAIN =   {-10, 9,   -10, 9,   -10, 9,   NUDGED_TO_ONE};
 
 // What one stay in the tool remembers; dropped when run_saber returns.
 struct SaberStay {
-    bool blade_on = false;        // the left button is down in this frame
     int last_x = NO_POINT;        // previous burn point
     int last_y = NO_POINT;
     int hum_voice = NO_VOICE;     // voice of the last hum started
@@ -46,14 +53,15 @@ struct SaberStay {
 
 // Cell 0 is the saber switched off, 1 to 3 the blade igniting, 4 the blade
 // fully out.
-void draw_saber_frame(BITMAP *dest, int x, int y, int frame)
+static void draw_saber_frame(BITMAP *dest, int x, int y, int frame)
 {
     draw_rle_sprite(dest, saber_cells[frame], x, y);
 }
 
-void stamp_saber_hole(BITMAP *, int x, int y, int)
+// The line walk's callback: one burn mark centred on (x, y).
+static void stamp_saber_hole(BITMAP *picture, int x, int y, int)
 {
-    draw_sprite(desktop_bmp, saber_hole_image, x - SABER_HOLE_CENTRE_X, y - SABER_HOLE_CENTRE_Y);
+    draw_sprite(picture, saber_hole_image, x - SABER_HOLE_CENTRE_X, y - SABER_HOLE_CENTRE_Y);
 }
 
 static void start_hum(SaberStay *stay)
@@ -73,7 +81,7 @@ static void burn_segment(SaberStay *stay, int x, int y)
         stay->last_x = x;
         stay->last_y = y;
     }
-    do_line(back_buffer, stay->last_x, stay->last_y, x, y, 0, stamp_saber_hole);
+    do_line(desktop_bmp, stay->last_x, stay->last_y, x, y, 0, stamp_saber_hole);
 }
 
 // Blade fully out: a pointer that moved since the previous burn point
@@ -112,45 +120,22 @@ static void ignite_or_burn(SaberStay *stay)
     stay->last_y = y;
 }
 
-// Button up: the blade is out, one spark dies, and a hum that has ended is
-// forgotten so that the next press starts a new one.
+// Button up: the trail breaks off, the blade is out, one spark dies, and a
+// hum that has ended is forgotten so that the next press starts a new one.
 static void put_out(SaberStay *stay)
 {
+    stay->last_x = stay->last_y = NO_POINT;
     saber_step = 0;
     let_one_die(&stay->sparks);
     if (stay->hum_voice != NO_VOICE && voice_get_position(stay->hum_voice) < 0)
         stay->hum_voice = NO_VOICE;
 }
 
-// While the blade is on, a spark that left the screen comes back from the
-// pointer, always moving on both axes.
-static void send_spark_again(Spark *s)
+// The live sparks fly and fall; `send_again` brings back those that left
+// the screen.
+static void move_sparks(SaberStay *stay, const SprayRule *send_again)
 {
-    s->x = mouse_x + rand_range(SPARK_NEAR, SPARK_FAR);
-    s->y = mouse_y + rand_range(SPARK_NEAR, SPARK_FAR);
-    s->vx = rand_range(SPARK_NEAR, SPARK_FAR);
-    s->vy = rand_range(SPARK_NEAR, SPARK_FAR);
-    if (s->vx == 0)
-        s->vx = 1;
-    if (s->vy == 0)
-        s->vy = 1;
-}
-
-// One new spark near the pointer while there is room; it is first drawn in
-// the next frame.
-static void spray_spark(SaberStay *stay)
-{
-    Spark *s = add_spark(&stay->sparks);
-    if (!s)
-        return;
-    s->x = mouse_x + rand_range(SPARK_NEAR, SPARK_FAR);
-    s->y = mouse_y + rand_range(SPARK_NEAR, SPARK_FAR);
-    s->vx = rand_range(SPARK_NEAR, SPARK_FAR);
-    s->vy = rand_range(SPARK_NEAR, SPARK_FAR);
-    if (s->vx == 0)
-        s->vx = rand_range(SPARK_RETRY_MIN, SPARK_RETRY_MAX);
-    if (s->vy == 0)
-        s->vy = rand_range(SPARK_RETRY_MIN, SPARK_RETRY_MAX);
+    move_and_draw_sparks(&stay->sparks, SPARK_RADIUS, makecol(0, SPARK_GREEN, 0), send_again);
 }
 
 void run_saber()
@@ -160,26 +145,20 @@ void run_saber()
         // Escape: back to the palette; the screen keeps the last frame.
         if (escape_or_stop()) { current_tool = NO_TOOL; return; }
         begin_frame();                        // fresh copy of the picture, mouse polled
-        // The left button holds the blade on; a press starts the hum unless
-        // one is still sounding. Released, the trail is broken off.
-        stay.blade_on = mouse_b & LEFT_BUTTON;
-        if (stay.blade_on) {
+        if (mouse_b & LEFT_BUTTON) {
+            // Held: the hum starts unless one is still sounding, and the
+            // blade ignites, then burns. Sparks that left the screen come
+            // back from the pointer, and one more sprays, up to MAX_SPARKS.
             if (stay.hum_voice == NO_VOICE)
                 start_hum(&stay);
-        } else {
-            stay.last_x = stay.last_y = NO_POINT;
-        }
-        // The blade ignites and burns while held, and goes out at once on release.
-        if (stay.blade_on)
             ignite_or_burn(&stay);
-        else
+            move_sparks(&stay, &SPARK_AGAIN);
+            spray_sparks(&stay.sparks, NEW_SPARK, NEW_SPARKS_PER_FRAME);
+        } else {
+            // Released: the blade goes out at once and the sparks fly on.
             put_out(&stay);
-        // Sparks fly and fall; a held blade sends back those that left the
-        // screen and sprays one more, up to MAX_SPARKS. Released, they fly on.
-        move_and_draw_sparks(&stay.sparks, SPARK_RADIUS, makecol(0, SPARK_GREEN, 0),
-                             stay.blade_on ? send_spark_again : nullptr);
-        if (stay.blade_on)
-            spray_spark(&stay);
+            move_sparks(&stay, nullptr);
+        }
         // The saber over everything, the blade's tip on the pointer.
         draw_saber_frame(back_buffer, mouse_x - SABER_TIP_X, mouse_y - SABER_TIP_Y,
                          saber_sequence[saber_step]);

@@ -3,16 +3,13 @@
 // hums, panned by the pointer.
 #pragma once
 
-#include <allegro.h>
-
 // The lightsaber's frame loop; returns when the user leaves the tool, with
 // current_tool holding what comes next.
 void run_saber();
 
-// Saber cell `frame` of saber_image with its top-left corner at (x, y) on
-// dest; mask-coloured pixels are skipped.
-void draw_saber_frame(BITMAP *dest, int x, int y, int frame);
-
-// Line-walk callback: one burn mark centred on (x, y), always into
-// desktop_bmp whatever bitmap the walk hands over; d is unused.
-void stamp_saber_hole(BITMAP *bmp, int x, int y, int d);
+// The blade's cells of saber_image, 0 (off), 1 to 3 (igniting), 4 (fully
+// out), ended by -1, and the index of the one shown. The index lives for the
+// whole run: the lightsaber sets it back to 0 while the button is up, and
+// leaving the tool keeps it.
+extern const int saber_sequence[];
+extern int saber_step;

@@ -3,6 +3,8 @@
 // edges, a cap whose mirror closes the strip, and sounds that play.
 #include "frame/harness.h"
 
+#include "shell/art_geometry.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -28,20 +30,20 @@ struct Geometry {
 // What the tools and the palette count on: frame strips, the crack centred
 // on its middle, the holes on their stamping offsets.
 const Geometry GEOMETRY[] = {
-    {"bat.tga", &bat_image, 800, 120},
-    {"crack.tga", &crack_image, 121, 121},
-    {"saber.tga", &saber_image, 1290, 245},
-    {"saberhole.tga", &saber_hole_image, 28, 24},
-    {"laser.tga", &laser_image, 692, 163},
-    {"laserhole.tga", &laser_hole_image, 28, 28},
-    {"lady.tga", &lady_sheet, 87, 29},
-    {"icon00.tga", &palette_icons[0], 64, 64},
-    {"icon01.tga", &palette_icons[1], 64, 64},
-    {"icon02.tga", &palette_icons[2], 64, 64},
-    {"icon03.tga", &palette_icons[3], 64, 64},
-    {"iconend.tga", &palette_icons[4], 64, 64},
-    {"cap.tga", &palette_cap, 16, 64},
-    {"mirrored cap", &palette_cap_mirrored, 16, 64},
+    {"bat.tga", &bat_image, BAT_FRAMES * BAT_FRAME_W, BAT_FRAME_H},
+    {"crack.tga", &crack_image, CRACK_SIZE, CRACK_SIZE},
+    {"saber.tga", &saber_image, SABER_CELLS * SABER_CELL_W, SABER_CELL_H},
+    {"saberhole.tga", &saber_hole_image, SABER_HOLE_W, SABER_HOLE_H},
+    {"laser.tga", &laser_image, LASER_FRAMES * LASER_FRAME_W, LASER_FRAME_H},
+    {"laserhole.tga", &laser_hole_image, LASER_HOLE_SIZE, LASER_HOLE_SIZE},
+    {"lady.tga", &lady_sheet, LADY_FRAMES * LADY_FRAME, LADY_FRAME},
+    {"icon00.tga", &palette_icons[0], PALETTE_ICON_SIZE, PALETTE_ICON_SIZE},
+    {"icon01.tga", &palette_icons[1], PALETTE_ICON_SIZE, PALETTE_ICON_SIZE},
+    {"icon02.tga", &palette_icons[2], PALETTE_ICON_SIZE, PALETTE_ICON_SIZE},
+    {"icon03.tga", &palette_icons[3], PALETTE_ICON_SIZE, PALETTE_ICON_SIZE},
+    {"iconend.tga", &palette_icons[END_ICON], PALETTE_ICON_SIZE, PALETTE_ICON_SIZE},
+    {"cap.tga", &palette_cap, PALETTE_CAP_W, PALETTE_ICON_SIZE},
+    {"mirrored cap", &palette_cap_mirrored, PALETTE_CAP_W, PALETTE_ICON_SIZE},
 };
 
 TEST(Assets, EveryPictureHasTheGeometryItsToolDrawsBy)
@@ -59,15 +61,16 @@ TEST(Assets, EveryPictureHasTheGeometryItsToolDrawsBy)
 
 TEST(Assets, LadyFramesAreWindowsOntoHerSheet)
 {
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < LADY_FRAMES; ++i) {
         SCOPED_TRACE(i);
         ASSERT_NE(lady_frames[i], nullptr);
         EXPECT_TRUE(is_sub_bitmap(lady_frames[i]));
-        EXPECT_EQ(lady_frames[i]->w, 29);
-        EXPECT_EQ(lady_frames[i]->h, 29);
-        for (int y = 0; y < 29; ++y)
-            for (int x = 0; x < 29; ++x)
-                ASSERT_EQ(rgb_at(lady_frames[i], x, y), rgb_at(lady_sheet, 29 * i + x, y)) << x << "," << y;
+        EXPECT_EQ(lady_frames[i]->w, LADY_FRAME);
+        EXPECT_EQ(lady_frames[i]->h, LADY_FRAME);
+        for (int y = 0; y < LADY_FRAME; ++y)
+            for (int x = 0; x < LADY_FRAME; ++x)
+                ASSERT_EQ(rgb_at(lady_frames[i], x, y), rgb_at(lady_sheet, LADY_FRAME * i + x, y))
+                    << x << "," << y;
     }
 }
 
@@ -80,20 +83,20 @@ struct Spot {
 
 // Points the tools hold to the pointer: what must be there, and what not.
 const Spot SPOTS[] = {
-    {"bat rest frame, grip", &bat_image, 0 * 160 + 140, 32, true},
-    {"bat back-swing, grip", &bat_image, 1 * 160 + 140, 32, true},
-    {"bat further back, grip", &bat_image, 2 * 160 + 140, 32, true},
-    {"bat forward, grip", &bat_image, 3 * 160 + 140, 32, true},
-    {"bat impact, grip", &bat_image, 4 * 160 + 140, 32, true},
-    {"crack centre", &crack_image, 60, 60, true},
-    {"unlit saber, no blade at the tip", &saber_image, 0 * 258 + 168, 172, false},
-    {"lit saber, blade at the tip", &saber_image, 4 * 258 + 168, 172, true},
-    {"saber burn centre", &saber_hole_image, 14, 12, true},
-    {"laser hole centre", &laser_hole_image, 14, 14, true},
-    {"lady's back, shut", &lady_sheet, 0 * 29 + 5, 13, true},
-    {"lady's back, open", &lady_sheet, 2 * 29 + 5, 13, true},
-    {"lady's jaws shut, meeting ahead of her head", &lady_sheet, 0 * 29 + 26, 13, true},
-    {"lady's jaws wide, a gap between them", &lady_sheet, 2 * 29 + 26, 13, false},
+    {"bat rest frame, grip", &bat_image, 0 * BAT_FRAME_W + BAT_GRIP_X, BAT_GRIP_Y, true},
+    {"bat back-swing, grip", &bat_image, 1 * BAT_FRAME_W + BAT_GRIP_X, BAT_GRIP_Y, true},
+    {"bat further back, grip", &bat_image, 2 * BAT_FRAME_W + BAT_GRIP_X, BAT_GRIP_Y, true},
+    {"bat forward, grip", &bat_image, 3 * BAT_FRAME_W + BAT_GRIP_X, BAT_GRIP_Y, true},
+    {"bat impact, grip", &bat_image, 4 * BAT_FRAME_W + BAT_GRIP_X, BAT_GRIP_Y, true},
+    {"crack centre", &crack_image, CRACK_CENTRE, CRACK_CENTRE, true},
+    {"unlit saber, no blade at the tip", &saber_image, 0 * SABER_CELL_W + SABER_TIP_X, SABER_TIP_Y, false},
+    {"lit saber, blade at the tip", &saber_image, 4 * SABER_CELL_W + SABER_TIP_X, SABER_TIP_Y, true},
+    {"saber burn centre", &saber_hole_image, SABER_HOLE_CENTRE_X, SABER_HOLE_CENTRE_Y, true},
+    {"laser hole centre", &laser_hole_image, LASER_HOLE_CENTRE, LASER_HOLE_CENTRE, true},
+    {"lady's back, shut", &lady_sheet, 0 * LADY_FRAME + 5, 13, true},
+    {"lady's back, open", &lady_sheet, 2 * LADY_FRAME + 5, 13, true},
+    {"lady's jaws shut, meeting ahead of her head", &lady_sheet, 0 * LADY_FRAME + 26, 13, true},
+    {"lady's jaws wide, a gap between them", &lady_sheet, 2 * LADY_FRAME + 26, 13, false},
     {"pointer tip", &pointer_image, 0, 0, true},
 };
 
@@ -103,11 +106,11 @@ TEST(Assets, HotSpotsSitWhereThePointerHoldsThem)
         EXPECT_EQ(!transparent(*s.image, s.x, s.y), s.solid) << s.what;
     // The gun hangs from the pointer: something of it within a few pixels of
     // every frame's top-left corner.
-    for (int frame = 0; frame < 4; ++frame) {
+    for (int frame = 0; frame < LASER_FRAMES; ++frame) {
         bool near_corner = false;
         for (int y = 0; y < 10; ++y)
             for (int x = 0; x < 10; ++x)
-                near_corner |= !transparent(laser_image, frame * 173 + x, y);
+                near_corner |= !transparent(laser_image, frame * LASER_FRAME_W + x, y);
         EXPECT_TRUE(near_corner) << "laser frame " << frame;
     }
 }
@@ -122,8 +125,10 @@ TEST(Assets, StripFramesDifferSoEveryStepShows)
         BITMAP *image;
         int frame_w, frames;
     };
-    const Strip strips[] = {{"bat", bat_image, 160, 5}, {"saber", saber_image, 258, 5},
-                            {"laser", laser_image, 173, 4}, {"lady", lady_sheet, 29, 3}};
+    const Strip strips[] = {{"bat", bat_image, BAT_FRAME_W, BAT_FRAMES},
+                            {"saber", saber_image, SABER_CELL_W, SABER_CELLS},
+                            {"laser", laser_image, LASER_FRAME_W, LASER_FRAMES},
+                            {"lady", lady_sheet, LADY_FRAME, LADY_FRAMES}};
     for (const Strip &s : strips)
         for (int a = 0; a < s.frames; ++a)
             for (int b = a + 1; b < s.frames; ++b) {
@@ -152,7 +157,7 @@ TEST(Assets, MirroredCapIsTheCapFlippedWithTheSameTransparency)
 
 TEST(Assets, IconsAreOpaqueTiles)
 {
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < PALETTE_ICONS; ++i)
         for (int y = 0; y < palette_icons[i]->h; ++y)
             for (int x = 0; x < palette_icons[i]->w; ++x)
                 ASSERT_FALSE(transparent(palette_icons[i], x, y)) << "icon " << i << " at " << x << "," << y;

@@ -2,6 +2,7 @@
 // crack, and leaving the tool.
 #include "frame/harness.h"
 
+#include "shell/art_geometry.h"
 #include "tools/bat.h"
 
 #include <gtest/gtest.h>
@@ -12,14 +13,8 @@
 
 namespace {
 
-// The bat's geometry as the user sees it: 160 x 120 frames side by side,
-// held 140 pixels from the left and 32 from the top; the crack is centred
-// on the pointer and, turned, reaches at most this far from it.
-const int FRAME_W = 160;
-const int FRAME_H = 120;
-const int HOLD_X = 140;
-const int HOLD_Y = 32;
-const int CRACK_CENTRE = 60;
+// The crack is centred on the pointer and, turned, reaches at most this far
+// from it.
 const int CRACK_REACH = 90;
 
 // Where the timing cases hold the pointer: off centre, so a pan of 128
@@ -33,14 +28,14 @@ const int AT_Y = 400;
 // frame fits.
 int bat_frame_in(BITMAP *shown, BITMAP *picture, int mx, int my)
 {
-    int left = std::max(0, mx - HOLD_X), right = std::min(shown->w, mx + CRACK_REACH);
+    int left = std::max(0, mx - BAT_GRIP_X), right = std::min(shown->w, mx + CRACK_REACH);
     int top = std::max(0, my - CRACK_REACH), bottom = std::min(shown->h, my + CRACK_REACH);
     BITMAP *expected = create_bitmap(right - left, bottom - top);
     int found = -1;
-    for (int frame = 0; frame < 5 && found < 0; ++frame) {
+    for (int frame = 0; frame < BAT_FRAMES && found < 0; ++frame) {
         blit(picture, expected, left, top, 0, 0, expected->w, expected->h);
-        masked_blit(bat_image, expected, frame * FRAME_W, 0, mx - HOLD_X - left, my - HOLD_Y - top,
-                    FRAME_W, FRAME_H);
+        masked_blit(bat_image, expected, frame * BAT_FRAME_W, 0, mx - BAT_GRIP_X - left,
+                    my - BAT_GRIP_Y - top, BAT_FRAME_W, BAT_FRAME_H);
         bool same = true;
         for (int y = 0; y < expected->h && same; ++y)
             for (int x = 0; x < expected->w && same; ++x)

@@ -1,5 +1,10 @@
 #include "frame/harness.h"
 
+#include "tools/bat.h"
+#include "tools/lady.h"
+#include "tools/laser.h"
+#include "tools/lightsaber.h"
+
 #include <allegro/internal/aintern.h>
 #include <gtest/gtest.h>
 
@@ -276,28 +281,32 @@ void finish_voices(SAMPLE *sound)
         deallocate_voice(v.voice);
 }
 
-static const int ICON_SIZE = 64;
-static const int FADE_TICKS = 100;
+PaletteGeometry palette_on_screen()
+{
+    return palette_geometry({0, 0, SCREEN_W, SCREEN_H}, palette_icons[0]->w, palette_icons[0]->h,
+                            palette_cap->w);
+}
 
 int palette_slot_x(int slot)
 {
-    int icons_left = (SCREEN_W - 5 * ICON_SIZE) / 2;
-    return icons_left + slot * ICON_SIZE + ICON_SIZE / 2;
+    PaletteGeometry g = palette_on_screen();
+    return g.icons_left + slot * g.icon_w + g.icon_w / 2;
 }
 
 int palette_slot_y()
 {
-    return (SCREEN_H - ICON_SIZE) / 2 - ICON_SIZE + ICON_SIZE / 2;
+    PaletteGeometry g = palette_on_screen();
+    return g.palette_top + g.icon_h / 2;
 }
 
 Script palette_click(int slot)
 {
     int x = palette_slot_x(slot), y = palette_slot_y();
     return {
-        {0, x, y, 0, {}},            // the fade's pass at tick 0
-        {FADE_TICKS, x, y, 0, {}},   // fade over: pointer on the icon
-        {FADE_TICKS, x, y, 1, {}},   // press
-        {FADE_TICKS, x, y, 0, {}},   // release: the palette returns
+        {0, x, y, 0, {}},                    // the fade's pass at tick 0
+        {PALETTE_FADE_TICKS, x, y, 0, {}},   // fade over: pointer on the icon
+        {PALETTE_FADE_TICKS, x, y, 1, {}},   // press
+        {PALETTE_FADE_TICKS, x, y, 0, {}},   // release: the palette returns
     };
 }
 

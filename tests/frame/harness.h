@@ -9,6 +9,7 @@
 // show step through frame_hook.
 #pragma once
 
+#include "palette/palette.h"
 #include "shell/assets.h"
 #include "shell/scene.h"
 
@@ -94,13 +95,15 @@ std::vector<Voice> voices_playing(SAMPLE *sound);
 // Ends every voice of `sound` as if it had played to its end.
 void finish_voices(SAMPLE *sound);
 
-// The palette's slot geometry on the 1024 x 768 test screen with 64 x 64
-// icons: the centre of a slot's icon.
+// The palette's strip on the whole test screen, for the loaded icons.
+PaletteGeometry palette_on_screen();
+// The centre of a slot's icon there.
 int palette_slot_x(int slot);
 int palette_slot_y();
 
 // A palette visit that ends in a complete click on `slot`: one fade pass,
-// then (at tick 100, fade over) the pointer on the icon, press, release.
+// then (at PALETTE_FADE_TICKS, fade over) the pointer on the icon, press,
+// release.
 // The palette returns on the release without showing it, so the release
 // row is also what the chosen tool's first frame sees.
 Script palette_click(int slot);

@@ -2,6 +2,7 @@
 // repeated and cut-short shots, the spark spray, and leaving or switching.
 #include "frame/harness.h"
 
+#include "shell/art_geometry.h"
 #include "tools/laser.h"
 
 #include <gtest/gtest.h>
@@ -13,8 +14,6 @@
 namespace {
 
 const int LEFT = 1;            // mouse_b with the left button down
-const int GUN_W = 173, GUN_H = 163;
-const int HOLE_OFFSET = 14;    // the hole's unturned corner, up and left of the pointer
 
 // The bounding box of the pixels that differ.
 struct Box {
@@ -37,17 +36,17 @@ Box changed_box(BITMAP *now, BITMAP *before)
 TEST(LaserGun, DrawsTheChosenSheetFrameMaskedWithItsTopLeftCornerAtThePosition)
 {
     const int X = 21, Y = 13;
-    BITMAP *dest = create_bitmap(GUN_W + 2 * X, GUN_H + 2 * Y);
+    BITMAP *dest = create_bitmap(LASER_FRAME_W + 2 * X, LASER_FRAME_H + 2 * Y);
     int mask = bitmap_mask_color(laser_image);
-    for (int frame = 0; frame < 4; ++frame) {
+    for (int frame = 0; frame < LASER_FRAMES; ++frame) {
         clear_to_color(dest, makecol(0, 90, 200));
         int background = rgb_at(dest, 0, 0);
         draw_laser_frame(dest, X, Y, frame);
         int opaque = 0, wrong = 0;
         for (int y = 0; y < dest->h; ++y)
             for (int x = 0; x < dest->w; ++x) {
-                int sx = frame * GUN_W + x - X, sy = y - Y;
-                bool on_gun = x >= X && x < X + GUN_W && y >= Y && y < Y + GUN_H &&
+                int sx = frame * LASER_FRAME_W + x - X, sy = y - Y;
+                bool on_gun = x >= X && x < X + LASER_FRAME_W && y >= Y && y < Y + LASER_FRAME_H &&
                               getpixel(laser_image, sx, sy) != mask;
                 opaque += on_gun;
                 wrong += rgb_at(dest, x, y) != (on_gun ? rgb_at(laser_image, sx, sy) : background);
@@ -336,7 +335,8 @@ TEST(LaserSparks, SprayFallAndAreSentOutAgainOnlyWhileTheTriggerIsHeld)
             // The hole lands after this frame's copy, turned by the angle drawn.
             blit(before, want, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
             if (angle >= 0)
-                rotate_sprite(want, laser_hole_image, mouse_x - HOLE_OFFSET, mouse_y - HOLE_OFFSET, itofix(angle));
+                rotate_sprite(want, laser_hole_image, mouse_x - LASER_HOLE_CENTRE, mouse_y - LASER_HOLE_CENTRE,
+                              itofix(angle));
             differ = differences(desktop_bmp, want);
             if (!differ.empty() && wrong_frames++ < 3)
                 ADD_FAILURE() << c.what << ": frame " << f << " picture: " << differ;
@@ -400,7 +400,7 @@ TEST(LaserJolt, AShotKnocksThePointerDownThenRightAndSoundsAndBurnsWhereItLands)
             }
             if (f == HOLE_FRAME) {
                 BITMAP *want = copy_of(before);
-                rotate_sprite(want, laser_hole_image, jx - HOLE_OFFSET, jy - HOLE_OFFSET,
+                rotate_sprite(want, laser_hole_image, jx - LASER_HOLE_CENTRE, jy - LASER_HOLE_CENTRE,
                               itofix(model.series.r(255)));
                 EXPECT_EQ(differences(desktop_bmp, want), "") << c.what << ": the hole at the jolted pointer";
                 destroy_bitmap(want);

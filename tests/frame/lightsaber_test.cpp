@@ -2,6 +2,7 @@
 // burns, the hum that follows the pointer, and the spray of sparks.
 #include "frame/harness.h"
 
+#include "shell/art_geometry.h"
 #include "tools/lightsaber.h"
 
 #include <gtest/gtest.h>
@@ -13,11 +14,6 @@
 
 namespace {
 
-// The saber sheet's cells and the cell pixel that sits on the pointer.
-const int CELL_W = 258, CELL_H = 245, CELLS = 5;
-const int HOT_X = 168, HOT_Y = 172;
-// A burn mark is centred on its trail point.
-const int HOLE_CENTRE_X = 14, HOLE_CENTRE_Y = 12;
 const int MAX_SPARKS = 50;
 const int NONE = -1;
 
@@ -70,11 +66,9 @@ struct Segment {
 };
 const Segment NOTHING = {NONE, NONE, NONE, NONE};
 
-BITMAP *stamp_target;
-
-void stamp_expected_hole(BITMAP *, int x, int y, int)
+void stamp_expected_hole(BITMAP *picture, int x, int y, int)
 {
-    draw_sprite(stamp_target, saber_hole_image, x - HOLE_CENTRE_X, y - HOLE_CENTRE_Y);
+    draw_sprite(picture, saber_hole_image, x - SABER_HOLE_CENTRE_X, y - SABER_HOLE_CENTRE_Y);
 }
 
 class Saber : public testing::Test {
@@ -125,13 +119,14 @@ protected:
     // with its hot spot on (x, y), is exactly what back_buffer holds there.
     int cell_shown(int x, int y)
     {
-        int left = x - HOT_X, top = y - HOT_Y;
-        for (int cell = 0; cell < CELLS; ++cell) {
+        int left = x - SABER_TIP_X, top = y - SABER_TIP_Y;
+        for (int cell = 0; cell < SABER_CELLS; ++cell) {
             blit(desktop_before, expected, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
             for (const Disc &d : discs_drawn)
                 circlefill(expected, d.x, d.y, d.radius, d.colour);
-            masked_blit(saber_image, expected, cell * CELL_W, 0, left, top, CELL_W, CELL_H);
-            if (differing_pixels(expected, back_buffer, {left, top, CELL_W, CELL_H}) == 0)
+            masked_blit(saber_image, expected, cell * SABER_CELL_W, 0, left, top, SABER_CELL_W,
+                        SABER_CELL_H);
+            if (differing_pixels(expected, back_buffer, {left, top, SABER_CELL_W, SABER_CELL_H}) == 0)
                 return cell;
         }
         return NONE;
@@ -142,7 +137,6 @@ protected:
     int burn_mismatches(const Segment &burned)
     {
         blit(desktop_before, expected, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
-        stamp_target = expected;
         if (burned.from_x != NONE)
             do_line(expected, burned.from_x, burned.from_y, burned.to_x, burned.to_y, 0,
                     stamp_expected_hole);

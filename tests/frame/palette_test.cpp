@@ -10,8 +10,8 @@
 
 namespace {
 
-const int FADE_OVER = 100;   // ticks: the fade has ended
-const int LEFT = 1;          // mouse_b with the left button down
+const int FADE_OVER = PALETTE_FADE_TICKS;   // ticks: the fade has ended
+const int LEFT = 1;                         // mouse_b with the left button down
 
 struct GeometryCase {
     const char *what;
@@ -38,12 +38,6 @@ TEST(PaletteGeometry, CentresTheStripOnTheMonitorOneIconHeightAboveItsMiddle)
         EXPECT_EQ(g.palette_width, c.palette_width) << c.what;
         EXPECT_EQ(g.palette_height, c.palette_height) << c.what;
     }
-}
-
-// The strip on the test screen, from the loaded icons.
-PaletteGeometry screen_geometry()
-{
-    return palette_geometry({0, 0, SCREEN_W, SCREEN_H}, palette_icons[0]->w, palette_icons[0]->h, palette_cap->w);
 }
 
 // What a palette visit returned, and how many frames it showed first.
@@ -82,9 +76,7 @@ struct ClickCase {
 TEST(PaletteClicks, ChooseOnlyWhenPressAndReleaseFallOnTheSameSlotInsideTheStrip)
 {
     reset_scene();
-    const PaletteGeometry g = screen_geometry();
-    ASSERT_EQ(g.icon_w, 64) << "palette_click() in the harness assumes 64 x 64 icons";
-    ASSERT_EQ(g.icon_h, 64) << "palette_click() in the harness assumes 64 x 64 icons";
+    const PaletteGeometry g = palette_on_screen();
     const int mid_y = g.palette_top + g.icon_h / 2;
     const int reach = g.icons_left + g.palette_width;
     auto slot_x = [&](int slot) { return g.icons_left + slot * g.icon_w + g.icon_w / 2; };
@@ -93,7 +85,7 @@ TEST(PaletteClicks, ChooseOnlyWhenPressAndReleaseFallOnTheSameSlotInsideTheStrip
     std::vector<ClickCase> cases;
     for (int tool = TOOL_BAT; tool <= TOOL_LADY; ++tool)
         cases.push_back({"tool icon " + std::to_string(tool), click(slot_x(tool), mid_y), tool, true});
-    cases.push_back({"end icon", click(slot_x(4), mid_y), NO_TOOL, true});
+    cases.push_back({"end icon", click(slot_x(END_ICON), mid_y), NO_TOOL, true});
     cases.push_back({"right of the end icon, last column of the reach", click(reach - 1, mid_y), NO_TOOL, true});
     cases.push_back({"first column past the reach", click(reach, mid_y), NO_TOOL, false});
     cases.push_back({"column x = icons_left", click(g.icons_left, mid_y), NO_TOOL, false});
@@ -139,19 +131,19 @@ using Drawer = void (*)(BITMAP *, BITMAP *, int, int);
 
 // The clean picture with the strip drawn over it by `draw`, laid out from
 // the cap, icon and screen sizes by hand.
-BITMAP *picture_with_strip(Drawer draw, const PaletteGeometry &g = screen_geometry())
+BITMAP *picture_with_strip(Drawer draw, const PaletteGeometry &g = palette_on_screen())
 {
     BITMAP *bmp = create_bitmap(SCREEN_W, SCREEN_H);
     blit(desktop_bmp, bmp, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
     draw(bmp, palette_cap, g.palette_left, g.palette_top);
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < PALETTE_ICONS; ++i)
         draw(bmp, palette_icons[i], g.icons_left + i * g.icon_w, g.palette_top);
-    draw(bmp, palette_cap_mirrored, g.icons_left + 5 * g.icon_w, g.palette_top);
+    draw(bmp, palette_cap_mirrored, g.icons_left + PALETTE_ICONS * g.icon_w, g.palette_top);
     return bmp;
 }
 
 void expect_screen_is_solid_strip_with_pointer_at(int x, int y, const std::string &when,
-                                                  const PaletteGeometry &g = screen_geometry())
+                                                  const PaletteGeometry &g = palette_on_screen())
 {
     BITMAP *expected = picture_with_strip(draw_sprite, g);
     draw_sprite(expected, mouse_sprite, x, y);
@@ -164,7 +156,7 @@ TEST(PaletteLook, FrameIsTheSolidStripOverThePictureWithThePointerOnTop)
     if (bitmap_color_depth(screen) == 8)
         GTEST_SKIP() << "the 8-bit palette is checked by PaletteEightBit";
     reset_scene();
-    const PaletteGeometry g = screen_geometry();
+    const PaletteGeometry g = palette_on_screen();
     const int x = g.icons_left + 2 * g.icon_w + 10, y = g.palette_top + 20;
     visit({{0, x, y, 0, {}}, {FADE_OVER, x, y, 0, {}}}, [&](int frame) {
         if (frame == 1)
@@ -175,7 +167,7 @@ TEST(PaletteLook, FrameIsTheSolidStripOverThePictureWithThePointerOnTop)
 TEST(PaletteLook, PressedIconIsCoveredDarkBlueUntilTheRelease)
 {
     reset_scene();
-    const PaletteGeometry g = screen_geometry();
+    const PaletteGeometry g = palette_on_screen();
     // The pointer sits in a slot's bottom-right corner, clear of every plate.
     auto corner_x = [&](int slot) { return g.icons_left + (slot + 1) * g.icon_w - 3; };
     const int corner_y = g.palette_top + g.icon_h - 3;
@@ -195,7 +187,7 @@ TEST(PaletteLook, PressedIconIsCoveredDarkBlueUntilTheRelease)
             blit(screen, plain, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
         if (frame < 1)
             return;
-        for (int slot = 0; slot < 5; ++slot) {
+        for (int slot = 0; slot < PALETTE_ICONS; ++slot) {
             // The plate runs from (x + 3, top + 4) to (x + w - 6, top + h - 6),
             // both included; the ring around it is always the icon itself.
             int left = g.icons_left + slot * g.icon_w + 3, top = g.palette_top + 4;
@@ -273,7 +265,7 @@ protected:
 
 TEST_F(PaletteFade, StripBlendsInAtTwoAndAHalfAlphaPerTickIgnoringPointerAndEscape)
 {
-    const PaletteGeometry g = screen_geometry();
+    const PaletteGeometry g = palette_on_screen();
     const int x = g.icons_left + g.icon_w + 10, y = g.palette_top + 10;   // on the lightsaber
     // The tool left the ticks running: the palette starts them again from 0.
     const Script script = {
@@ -296,7 +288,7 @@ TEST_F(PaletteFade, StripBlendsInAtTwoAndAHalfAlphaPerTickIgnoringPointerAndEsca
 
 TEST_F(PaletteFade, ClearsTheToolsFrameOnceAndLeavesTheScreenOutsideTheStripAlone)
 {
-    const PaletteGeometry g = screen_geometry();
+    const PaletteGeometry g = palette_on_screen();
     const int tools_last_frame = makecol(200, 30, 30), mark = makecol(255, 255, 255);
     clear_to_color(screen, tools_last_frame);
     BITMAP *clean = create_bitmap(SCREEN_W, SCREEN_H);
@@ -328,7 +320,7 @@ TEST_F(PaletteFade, ClearsTheToolsFrameOnceAndLeavesTheScreenOutsideTheStripAlon
 
 TEST_F(PaletteFade, AClickHeldThroughTheFadeDoesNotCountAndEscapeActsRightAfterIt)
 {
-    const PaletteGeometry g = screen_geometry();
+    const PaletteGeometry g = palette_on_screen();
     const int x = g.icons_left + g.icon_w / 2, y = g.palette_top + g.icon_h / 2;   // on the bat
     const Script through_fade = {{0, x, y, LEFT, {KEY_ESC}}, {50, x, y, LEFT, {KEY_ESC}}};
     const ClickCase cases[] = {
@@ -369,7 +361,7 @@ TEST_F(PaletteEightBit, EscapeHeldFromTheToolQuitsAtOnceLeavingTheScreenAsItWas)
 
 TEST_F(PaletteEightBit, FirstFrameShowsTheSolidStripAndTheFirstClickCounts)
 {
-    const PaletteGeometry g = screen_geometry();
+    const PaletteGeometry g = palette_on_screen();
     const int x = g.icons_left + 2 * g.icon_w + 20, y = g.palette_top + 30;   // on the laser
     Visit v = visit({{0, x, y, 0, {}}, {0, x, y, LEFT, {}}, {0, x, y, 0, {}}}, [&](int frame) {
         if (frame == 0)
@@ -381,7 +373,7 @@ TEST_F(PaletteEightBit, FirstFrameShowsTheSolidStripAndTheFirstClickCounts)
 
 TEST_F(PaletteEightBit, RoundedCornersOfTheStripShowThePictureThrough)
 {
-    const PaletteGeometry g = screen_geometry();
+    const PaletteGeometry g = palette_on_screen();
     const int right = g.palette_left + g.palette_width - 1, bottom = g.palette_top + g.palette_height - 1;
     const int corners[][2] = {{g.palette_left, g.palette_top}, {right, g.palette_top},
                               {g.palette_left, bottom}, {right, bottom}};

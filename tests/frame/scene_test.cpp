@@ -3,6 +3,7 @@
 #include "frame/harness.h"
 
 #include "shell/outer_loop.h"
+#include "tools/lady.h"
 
 #include <gtest/gtest.h>
 

@@ -17,7 +17,7 @@
 
 namespace {
 
-const int FADE_OVER = 100;
+const int FADE_OVER = PALETTE_FADE_TICKS;
 
 struct StopCase {
     const char *what;
