@@ -315,7 +315,7 @@ protected:
     void quit_from_palette()
     {
         ASSERT_TRUE(tap_key_until(*x, XK_Escape, [&] { return havoc->wait_exit(0); }, SHORT_SECONDS))
-            << "Escape on the palette did not quit";
+            << "Escape on the palette did not quit; " << kept_as_file(screenshot(*x), "quit");
         ended_with_the_desktop_back();
     }
 
