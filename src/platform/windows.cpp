@@ -247,9 +247,10 @@ void keep_frame_private()
 
 // The library converts the kept picture to the screen's depth: it copies
 // through a bitmap made like the one selected into capture_dc, so it too has
-// full colour. The frame goes to the hidden window's surface; then the
-// window comes out over every monitor, paints the photograph as its
-// background and the same picture from the library, and takes the keyboard.
+// full colour. The frame goes into the library's screen while the window is
+// still hidden; then the window comes out over every monitor, paints the
+// photograph as its background and the same picture from the library, and
+// takes the keyboard.
 void finish_desktop_capture()
 {
     clear_bitmap(desktop_bmp);
