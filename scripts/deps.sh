@@ -7,6 +7,7 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config
     liballegro4-dev libasound2-dev libx11-dev libxext-dev libxtst-dev libgtest-dev libportal-dev libpng-dev
+    libwayland-dev
     libxrandr-dev libxinerama-dev
     xvfb x11-apps x11-utils xdotool imagemagick sox
     libloadpng4-dev dpkg-dev file man-db lintian desktop-file-utils appstream

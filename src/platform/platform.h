@@ -54,6 +54,13 @@ void finish_desktop_capture();
 // nothing may bring it back.
 void hide_screen_window();
 
+// Once the mouse is installed: where havoc's own pointer starts. Where havoc
+// may move the desktop's pointer, mid-monitor on the monitor the user's
+// pointer is on (mid-screen would be the bezel between two); in a Wayland
+// session, where it may not, right where the user's pointer is, so havoc's
+// arrow and the first click are where the person sees the pointer.
+void pointer_start(int *x, int *y);
+
 // After the library has shut down, on every way out (quitting, a fatal
 // error, a stop signal): puts the desktop's pointer back where the user left
 // it. Does nothing when the desktop was never reached.

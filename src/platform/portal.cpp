@@ -15,6 +15,19 @@
 
 // Long enough for a person to answer the desktop's permission question.
 static const unsigned PORTAL_PATIENCE_SECONDS = 60;
+// A portal that fails by itself (one desktop's does now and then while it
+// reads the compositor's picture, the more often the busier the machine)
+// is asked again, after a pause a little longer each time, this many times
+// in all. The picture is asked for without a dialog, so no person can
+// cancel it: a cancelled request is the portal's own failure, however long
+// it took. A person may only be asked once whether applications may take
+// screenshots, and a refusal comes back as a plain failure, as a portal's
+// other failures do; but no person answers a question this quickly, so a
+// failure as quick asked nobody (a refusal given earlier, kept) and asking
+// again asks nobody either.
+static const int PORTAL_TRIES = 10;
+static const unsigned PORTAL_PAUSE_MS = 50;
+static const gint64 QUICKEST_ANSWER_US = 700 * 1000;
 
 bool wayland_session()
 {
@@ -43,18 +56,18 @@ static gboolean give_up(gpointer data)
     return G_SOURCE_REMOVE;
 }
 
-// The portal's answer as a file name, or a message for a person.
-static std::string ask_portal(std::string *failure)
+// What the portal answered one request.
+enum PortalAnswer {
+    PICTURE,     // a file
+    UNREACHABLE, // no bus, no portal, no answer in time, a picture elsewhere
+    CANCELLED,   // the Screenshot request's response 1: cancelled
+    FAILED,      // its response 2: a refusal, or a failure of the portal's own
+};
+
+// One request to the portal: its file name, or what went wrong in words
+// for a person.
+static PortalAnswer ask_portal(XdpPortal *portal, std::string *file, std::string *failure)
 {
-    GError *error = nullptr;
-    // libportal assumes a session bus; without one it would crash.
-    GDBusConnection *bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-    if (!bus) {
-        *failure = std::string("there is no session bus to reach the desktop portal (") + error->message + ")";
-        g_error_free(error);
-        return "";
-    }
-    XdpPortal *portal = xdp_portal_new();
     GCancellable *cancellable = g_cancellable_new();
     ScreenshotRequest request;
     xdp_portal_take_screenshot(portal, nullptr, XDP_SCREENSHOT_FLAG_NONE, cancellable, screenshot_taken, &request);
@@ -66,41 +79,84 @@ static std::string ask_portal(std::string *failure)
     }
     if (!request.timed_out)
         g_source_remove(timer);
+    g_object_unref(cancellable);
 
-    std::string file;
+    PortalAnswer answer = UNREACHABLE;
     if (request.uri) {
         char *path = g_filename_from_uri(request.uri, nullptr, nullptr);
-        if (path)
-            file = path;
-        else
+        if (path) {
+            *file = path;
+            answer = PICTURE;
+        } else {
             *failure = std::string("the desktop portal's picture is not a local file (") + request.uri + ")";
+        }
         g_free(path);
         g_free(request.uri);
-    } else if (request.timed_out) {
+        return answer;
+    }
+    if (request.timed_out) {
         *failure = "the desktop portal gave no picture within " + std::to_string(PORTAL_PATIENCE_SECONDS) + " s";
     } else if (request.error->domain == G_DBUS_ERROR) {
         g_dbus_error_strip_remote_error(request.error);
         *failure = std::string("no desktop portal takes screenshots here (") + request.error->message +
                    "): install xdg-desktop-portal and the portal of your desktop";
     } else {
-        // A refusal, the user's or a stored one, comes back as a plain failure.
-        *failure = std::string("the desktop portal gave no picture (") + request.error->message +
-                   "): if your desktop asked, allow applications to take screenshots";
+        answer = g_error_matches(request.error, G_IO_ERROR, G_IO_ERROR_CANCELLED) ? CANCELLED : FAILED;
+        *failure = request.error->message;
     }
-    if (request.error)
-        g_error_free(request.error);
-    g_object_unref(cancellable);
+    g_error_free(request.error);
+    return answer;
+}
+
+// The portal's picture as a file name; stops the program with a message
+// that says what happened when there is none.
+static std::string portal_picture_file()
+{
+    GError *error = nullptr;
+    // libportal assumes a session bus; without one it would crash.
+    GDBusConnection *bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    if (!bus) {
+        std::string reason = error->message;
+        g_error_free(error);
+        fatal("cannot photograph the Wayland desktop: there is no session bus to reach the desktop portal (%s)",
+              reason.c_str());
+    }
+    XdpPortal *portal = xdp_portal_new();
+    std::string file, failure;
+    PortalAnswer answer = UNREACHABLE;
+    int tries = 0;
+    bool by_itself = true;   // no person answered: worth asking again
+    while (answer != PICTURE && by_itself && tries < PORTAL_TRIES) {
+        g_usleep((gulong)tries * PORTAL_PAUSE_MS * 1000);
+        gint64 asked = g_get_monotonic_time();
+        answer = ask_portal(portal, &file, &failure);
+        by_itself = answer == CANCELLED ||
+                    (answer == FAILED && g_get_monotonic_time() - asked < QUICKEST_ANSWER_US);
+        ++tries;
+    }
     g_object_unref(portal);
     g_object_unref(bus);
-    return file;
+    if (answer == PICTURE)
+        return file;
+
+    const char *what = "cannot photograph the Wayland desktop";
+    if (answer == UNREACHABLE)
+        fatal("%s: %s", what, failure.c_str());
+    if (!by_itself)
+        fatal("%s: the desktop portal gave no picture (%s): if you refused applications the right to take "
+              "screenshots, allow it in your desktop's privacy settings",
+              what, failure.c_str());
+    if (answer == CANCELLED)
+        fatal("%s: the desktop portal failed to take a picture %d times in a row (%s): its log may say why", what,
+              tries, failure.c_str());
+    fatal("%s: the desktop portal gave no picture %d times in a row (%s): screenshots may be refused to "
+          "applications in your desktop's privacy settings",
+          what, tries, failure.c_str());
 }
 
 void take_portal_screenshot(int w, int h, std::vector<uint32_t> *rgb)
 {
-    std::string failure;
-    std::string file = ask_portal(&failure);
-    if (file.empty())
-        fatal("cannot photograph the Wayland desktop: %s", failure.c_str());
+    std::string file = portal_picture_file();
 
     png_image png = {};
     png.version = PNG_IMAGE_VERSION;

@@ -291,6 +291,13 @@ void hide_screen_window()
         SetEvent(shutdown_begun);
 }
 
+void pointer_start(int *x, int *y)
+{
+    ScreenArea home = monitor_at(desktop_pointer_x, desktop_pointer_y);
+    *x = home.x + home.w / 2;
+    *y = home.y + home.h / 2;
+}
+
 void restore_pointer()
 {
     if (pointer_noted)

@@ -53,7 +53,10 @@ struct KeptPicture {
 };
 static KeptPicture kept;
 
-static bool pointer_noted;   // desktop_pointer_x and _y hold the user's pointer
+// desktop_pointer_x and _y hold the user's pointer, which havoc will move
+// and must put back. In a Wayland session havoc cannot move it, and leaves
+// it alone.
+static bool pointer_noted;
 
 static const int COLORMAP_SIZE = 256;
 static const int RANDR_MONITORS_MINOR = 5;   // RandR 1.5 lists monitors
@@ -120,7 +123,6 @@ static void note_pointer(Display *display, Window root)
     unsigned int buttons;
     XQueryPointer(display, root, &root_back, &child, &desktop_pointer_x, &desktop_pointer_y, &window_x,
                   &window_y, &buttons);
-    pointer_noted = true;
 }
 
 // With the server gone there is no display left to restore, and the
@@ -161,6 +163,10 @@ void capture_desktop()
     XFreeGC(display, gc);
     char reason[128];
     if (!root_readable(display, root, reason, sizeof reason)) {
+        // XWayland knows the monitors, and where the pointer is as far as
+        // the compositor has told it.
+        note_monitors(display, root);
+        note_pointer(display, root);
         XCloseDisplay(display);
         kept.display = nullptr;
         // A rootless XWayland hands out no picture: the compositor has it.
@@ -183,6 +189,7 @@ void capture_desktop()
     }
     note_monitors(display, root);
     note_pointer(display, root);
+    pointer_noted = true;
     // The picture must exist in the server before the library's connection
     // names it as a background.
     XSync(display, False);
@@ -470,6 +477,18 @@ void finish_desktop_capture()
 // more into it.
 void hide_screen_window()
 {
+}
+
+void pointer_start(int *x, int *y)
+{
+    if (kept.from_portal) {
+        *x = desktop_pointer_x;
+        *y = desktop_pointer_y;
+        return;
+    }
+    ScreenArea home = monitor_at(desktop_pointer_x, desktop_pointer_y);
+    *x = home.x + home.w / 2;
+    *y = home.y + home.h / 2;
 }
 
 void restore_pointer()

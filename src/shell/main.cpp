@@ -42,10 +42,10 @@ static void start_up()
         fatal("cannot use the keyboard: %s", allegro_error);
     if (install_mouse() < 0)
         fatal("cannot use the mouse: %s", allegro_error);
-    // The library starts its pointer mid-screen; on several monitors that
-    // is the bezel, so it starts mid-monitor, on the one the user was using.
-    ScreenArea home = monitor_at(desktop_pointer_x, desktop_pointer_y);
-    position_mouse(home.x + home.w / 2, home.y + home.h / 2);
+    // The library starts its pointer mid-screen; the desktop says where.
+    int pointer_x = 0, pointer_y = 0;
+    pointer_start(&pointer_x, &pointer_y);
+    position_mouse(pointer_x, pointer_y);
     if (install_timer() != 0)
         fatal("cannot start the timer: %s", allegro_error);
     // Without a sound device the library keeps its silent driver and the toy
