@@ -508,9 +508,15 @@ TEST_F(TwoMonitorsUnderWine, CoversBothFromTheFirstFrameOpensWhereThePointerWasA
 
     // The bat's crack on the right monitor, and only there. The palette
     // comes back on the monitor the pointer is on, so it stays on this one.
+    // The crack comes where the pointer is at the end of the swing, so the
+    // pointer stays until it shows right of the bat.
     const int CRACK_X = 2900, CRACK_Y = 800, AWAY_X = 3100, AWAY_Y = 100;
+    const int BAT_RIGHT = BAT_FRAME_W - BAT_GRIP_X, CRACK_RADIUS = CRACK_CENTRE;
     take_tool(0);
     click_at(CRACK_X, CRACK_Y);
+    EXPECT_TRUE(damage_settles({CRACK_X + BAT_RIGHT, CRACK_Y - CRACK_RADIUS, CRACK_RADIUS - BAT_RIGHT,
+                                2 * CRACK_RADIUS}, 30))
+        << "no crack beside the bat; " << kept_as_file(screenshot(*x), "swing");
     move_to(AWAY_X, AWAY_Y);
     EXPECT_TRUE(wait_until([&] { return differing(screenshot(*x), desktop, around(CRACK_X, CRACK_Y, 20)) > 200; },
                            SHORT_SECONDS))
