@@ -3,9 +3,11 @@
 # packages only, into build-windows/:
 #   - the game library from Debian's own source package, fetched through a
 #     private apt configuration, checked against the tarball havoc was
-#     proven with, patched so its input works under Wine, and built once
+#     proven with, patched so its input works under Wine and its window
+#     shows a 16-bit desktop's pixels as they are, and built once
 #     (kept under a folder named by the tarball, the patch and the compiler);
-#   - havoc.exe, linked statically against it;
+#   - havoc.exe, linked statically against it, with its icon (drawn by the
+#     native build, packed by icoutils), version and manifest built in;
 #   - havoc-windows.zip: the .exe, havoc.dat (drawn by the native build, the
 #     same file on both platforms), a short README and the licence.
 # Safe to run again: it rebuilds only what changed.
@@ -19,16 +21,18 @@ SOURCE_PACKAGE=allegro4.4
 TARBALL=allegro4.4_4.4.3.1.orig.tar.gz
 TARBALL_SHA256=ec19dbc9a021244582b4819b3583ee594b50141f9fcf6944a4ed8069cbf8d4d4
 SOURCE_DIR=allegro-4.4.3.1
-PATCH=$here/windows/allegro-directinput-devices.patch
+PATCHES=("$here/windows/allegro-directinput-devices.patch" "$here/windows/allegro-gdi-16-bit.patch")
 TOOLCHAIN=$here/windows/toolchain.cmake
 COMPILER_PACKAGES=(gcc-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-win32)
+# What packs the icon for the .exe.
+ICON_PACKAGES=(icoutils)
 # Only the library itself: static, without its examples, tools, tests and
 # add-ons.
 LIBRARY_OPTIONS=(-DCMAKE_BUILD_TYPE=Release -DSHARED=OFF -DWANT_EXAMPLES=OFF -DWANT_TOOLS=OFF
                  -DWANT_TESTS=OFF -DWANT_ALLEGROGL=OFF -DWANT_LOADPNG=OFF -DWANT_LOGG=OFF
                  -DWANT_JPGALLEG=OFF)
 
-"$here/scripts/deps.sh" "${COMPILER_PACKAGES[@]}"
+"$here/scripts/deps.sh" "${COMPILER_PACKAGES[@]}" "${ICON_PACKAGES[@]}"
 mkdir -p "$out"
 
 # Downloads the tarball into $1 with apt-get source, through an apt setup of
@@ -65,7 +69,7 @@ APT
 # The library, built once for each tarball, patch, compiler and set of
 # options; a folder whose build did not finish holds no "built" mark and is
 # built again.
-key=$( { echo "$TARBALL_SHA256"; cat "$PATCH" "$TOOLCHAIN"; echo "${LIBRARY_OPTIONS[*]}";
+key=$( { echo "$TARBALL_SHA256"; cat "${PATCHES[@]}" "$TOOLCHAIN"; echo "${LIBRARY_OPTIONS[*]}";
          dpkg-query -W -f='${Package} ${Version}\n' "${COMPILER_PACKAGES[@]}"; } |
        sha256sum | cut -c1-16)
 library=$out/allegro-$key
@@ -75,7 +79,9 @@ if [ ! -e "$library/built" ]; then
     mkdir -p "$library"
     fetch_sources "$library"
     tar xzf "$library/$TARBALL" -C "$library"
-    patch --quiet -p1 -d "$library/$SOURCE_DIR" < "$PATCH"
+    for p in "${PATCHES[@]}"; do
+        patch --quiet -p1 -d "$library/$SOURCE_DIR" < "$p"
+    done
     # Its own warnings (pointers cast to 32-bit integers on 64-bit Windows, in
     # parts havoc does not use) go to the log with the rest.
     if ! { cmake -S "$library/$SOURCE_DIR" -B "$library/build" -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
@@ -89,12 +95,12 @@ if [ ! -e "$library/built" ]; then
     touch "$library/built"
 fi
 
-# The data file, drawn and packed by the native build.
+# The data file and the icon, drawn and packed by the native build.
 cmake -S "$here" -B "$here/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$here/build" --target havoc_data -j"$(nproc)"
+cmake --build "$here/build" --target havoc_data havoc_windows_icon -j"$(nproc)"
 
 cmake -S "$here" -B "$out/havoc" -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DCMAKE_BUILD_TYPE=Release \
-      -DALLEGRO_WINDOWS_PREFIX="$library/install" >/dev/null
+      -DALLEGRO_WINDOWS_PREFIX="$library/install" -DHAVOC_WINDOWS_ICON="$here/build/windows/havoc.ico" >/dev/null
 cmake --build "$out/havoc" -j"$(nproc)"
 
 # The folder a Windows user unpacks: the program without its symbols, its

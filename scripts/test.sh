@@ -22,9 +22,9 @@ if [ "${1:-}" = --all-desktops ]; then
     wayland_desktop+=("${more_desktops[@]}")
     only_sway=()
 fi
-# The Windows build is tested under Wine; start-up is held step by step
-# under gdb.
-"$here/scripts/deps.sh" "${wayland_desktop[@]}" wine wine64 gdb
+# The Windows build is tested under Wine, its resources read back with
+# icoutils; start-up is held step by step under gdb.
+"$here/scripts/deps.sh" "${wayland_desktop[@]}" wine wine64 icoutils gdb
 "$here/scripts/build.sh"
 "$here/scripts/build.sh" asan
 "$here/scripts/build-windows.sh"

@@ -27,6 +27,11 @@ void capture_desktop();
 // library put in place can end the program without the normal shutdown.
 void catch_stop_signals();
 
+// After the library starts: the size of havoc's screen, the whole desktop
+// with every monitor. Stops the program with a message when it cannot be
+// read.
+void screen_size(int *w, int *h);
+
 // After the library starts, before the graphics mode is set: readies the
 // library's window to cover the whole desktop and to show the photograph
 // from the moment it appears, so the screen looks unchanged; the window
@@ -64,6 +69,11 @@ void pump_input();
 // Right after every show step: what was just drawn goes to the display now,
 // not whenever the library next talks to it.
 void present_frame();
+
+// At shutdown, before the library lets go of the screen: the window leaves
+// the screen as it is, so nothing the library draws on its way out shows;
+// nothing may bring it back.
+void hide_screen_window();
 
 // After the library has shut down, on every way out (quitting, a fatal
 // error, a stop signal): puts the desktop's pointer back where the user left

@@ -377,6 +377,13 @@ static void dress_window()
     XUNLOCK();
 }
 
+// The root window's size, which every monitor lies within.
+void screen_size(int *w, int *h)
+{
+    if (get_desktop_resolution(w, h) != 0)
+        fatal("cannot read the desktop's resolution");
+}
+
 // The library's windowed driver on a window dressed as full screen: its
 // full-screen driver would map a black window and, on a server with the
 // VidMode extension, switch the monitor's mode and shift the picture when
@@ -542,6 +549,12 @@ void finish_desktop_capture()
     XCloseDisplay(kept.display);
     kept.display = nullptr;
     std::vector<XColor>().swap(kept.colors);
+}
+
+// The library's X driver takes its window down as it is, drawing nothing
+// more into it.
+void hide_screen_window()
+{
 }
 
 void pointer_start(int *x, int *y)

@@ -13,6 +13,7 @@ static const int MESSAGE_SIZE = 512;
 void fatal(const char *format, ...)
 {
     // Back to the desktop first, so the message is seen and nothing stays grabbed.
+    hide_screen_window();
     allegro_exit();
     restore_pointer();
     char message[MESSAGE_SIZE];

@@ -36,8 +36,7 @@ static bool start_up()
         return false;
 
     int w = 0, h = 0;
-    if (get_desktop_resolution(&w, &h) != 0)
-        fatal("cannot read the desktop's resolution");
+    screen_size(&w, &h);
     int depth = desktop_color_depth();
     set_color_depth(depth);
     int driver = dress_screen_window();
@@ -85,6 +84,7 @@ static void shut_down()
     destroy_bitmap(desktop_bmp);
     destroy_bitmap(back_buffer);
     release_assets();
+    hide_screen_window();
     // The library lets go of the screen first: until its input thread stops
     // it may still move the pointer.
     allegro_exit();

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -80,6 +81,66 @@ XServer::~XServer()
         kill(pid, SIGTERM);
         waitpid(pid, nullptr, 0);
     }
+}
+
+// Room for two monitors side by side; the outputs are laid out with xrandr
+// once the server runs.
+static const char XORG_DUMMY[] = R"(
+Section "ServerFlags"
+    Option "AutoAddDevices" "false"
+    Option "DontVTSwitch" "true"
+EndSection
+Section "Module"
+    Disable "glx"
+EndSection
+Section "Device"
+    Identifier "card"
+    Driver "dummy"
+    VideoRam 65536
+EndSection
+Section "Monitor"
+    Identifier "monitor"
+    HorizSync 5.0 - 1000.0
+    VertRefresh 5.0 - 200.0
+EndSection
+Section "Screen"
+    Identifier "screen"
+    Device "card"
+    Monitor "monitor"
+    DefaultDepth 24
+    SubSection "Display"
+        Depth 24
+        Virtual 4096 2160
+    EndSubSection
+EndSection
+)";
+
+std::unique_ptr<XServer> xorg_with_monitors(const std::string &dir, const std::vector<Rect> &monitors, int w, int h)
+{
+    std::string config = dir + "/xorg.conf";
+    std::ofstream(config) << XORG_DUMMY;
+    std::unique_ptr<XServer> x(new XServer({"Xorg", "-config", config, "-logfile", dir + "/xorg.log"}, w, h, 24));
+    if (!x->display)
+        return x;
+    auto xrandr = [&](const std::string &arguments) {
+        return std::system(("DISPLAY=" + x->name + " xrandr " + arguments + " >/dev/null 2>&1").c_str());
+    };
+    std::string layout;
+    for (size_t i = 0; i < monitors.size(); ++i) {
+        std::string output = "DUMMY" + std::to_string(i);
+        std::string mode = std::to_string(monitors[i].w) + "x" + std::to_string(monitors[i].h);
+        // Only the first output is connected from the start.
+        if (i > 0) {
+            EXPECT_EQ(xrandr("--addmode " + output + " " + mode), 0);
+        }
+        layout += " --output " + output + " --mode " + mode + " --pos " + std::to_string(monitors[i].x) + "x" +
+                  std::to_string(monitors[i].y);
+    }
+    EXPECT_EQ(xrandr(layout), 0);
+    // The server's quick answer on its outputs, which Wine asks for, lacks
+    // those just laid out until some client has asked the long way once.
+    EXPECT_EQ(xrandr("--query"), 0);
+    return x;
 }
 
 Picture screenshot(XServer &x)

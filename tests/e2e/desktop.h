@@ -4,6 +4,7 @@
 // the pointer.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,12 @@ struct XServer {
     std::string name;            // ":N"
     Display *display = nullptr;
 };
+
+// Xorg with the dummy video driver, a graphics card with several outputs and
+// the VidMode extension: `monitors`, left to right and the first one the
+// primary, laid out on a root of w x h at 24 bits. Its configuration and log
+// go into `dir`. Only root can start Xorg so.
+std::unique_ptr<XServer> xorg_with_monitors(const std::string &dir, const std::vector<Rect> &monitors, int w, int h);
 
 // Puts a colourful test picture (or `file`) on the root window and returns
 // what the screen then shows.

@@ -35,38 +35,6 @@ const auto STILL = std::chrono::seconds(1);
 const int ARROW = 16;                 // the library's arrow pointer, a 16 x 16 sprite
 const unsigned long ARROW_TIP = 0;    // its top-left pixel is black
 
-// Xorg with the dummy video driver: room for two monitors side by side; the
-// outputs are laid out with xrandr once the server runs.
-const char XORG_DUMMY[] = R"(
-Section "ServerFlags"
-    Option "AutoAddDevices" "false"
-    Option "DontVTSwitch" "true"
-EndSection
-Section "Module"
-    Disable "glx"
-EndSection
-Section "Device"
-    Identifier "card"
-    Driver "dummy"
-    VideoRam 65536
-EndSection
-Section "Monitor"
-    Identifier "monitor"
-    HorizSync 5.0 - 1000.0
-    VertRefresh 5.0 - 200.0
-EndSection
-Section "Screen"
-    Identifier "screen"
-    Device "card"
-    Monitor "monitor"
-    DefaultDepth 24
-    SubSection "Display"
-        Depth 24
-        Virtual 4096 2160
-    EndSubSection
-EndSection
-)";
-
 // Xorg in Xinerama mode: two X screens, a dummy card each, side by side and
 // of different sizes. RandR is off in this mode; only Xinerama tells where
 // the monitors are.
@@ -220,13 +188,13 @@ protected:
         dir = make_temp_dir("desktop");
         if (c.server == XVFB) {
             x.reset(new XServer(c.w, c.h, 24));
+        } else if (c.server == XORG_OUTPUTS) {
+            x = xorg_with_monitors(dir, c.monitors, c.w, c.h);
         } else {
-            std::string config = write_file(dir, "xorg.conf", c.server == XORG_OUTPUTS ? XORG_DUMMY : XORG_XINERAMA);
+            std::string config = write_file(dir, "xorg.conf", XORG_XINERAMA);
             x.reset(new XServer({"Xorg", "-config", config, "-logfile", dir + "/xorg.log"}, c.w, c.h, 24));
         }
         ASSERT_NE(x->display, nullptr);
-        if (c.server == XORG_OUTPUTS)
-            lay_out_outputs(c.monitors);
         XWindowAttributes root;
         XGetWindowAttributes(x->display, DefaultRootWindow(x->display), &root);
         ASSERT_EQ(root.width, c.w);
@@ -250,28 +218,6 @@ protected:
         }
         x.reset();
         std::system(("rm -rf " + dir).c_str());
-    }
-
-    // The outputs of the dummy card as the case's monitors, left to right.
-    void lay_out_outputs(const std::vector<Rect> &monitors)
-    {
-        std::string command = "xrandr";
-        for (size_t i = 0; i < monitors.size(); ++i) {
-            std::string output = "DUMMY" + std::to_string(i);
-            std::string mode = std::to_string(monitors[i].w) + "x" + std::to_string(monitors[i].h);
-            // Only the first output is connected from the start.
-            if (i > 0) {
-                ASSERT_EQ(run("xrandr --addmode " + output + " " + mode), 0);
-            }
-            command += " --output " + output + " --mode " + mode + " --pos " + std::to_string(monitors[i].x) + "x" +
-                       std::to_string(monitors[i].y);
-        }
-        ASSERT_EQ(run(command), 0);
-    }
-
-    int run(const std::string &command)
-    {
-        return std::system(("DISPLAY=" + x->name + " " + command + " >/dev/null 2>&1").c_str());
     }
 
     void start(const std::vector<std::string> &command)
@@ -335,16 +281,6 @@ protected:
     std::vector<int> helpers;
 };
 
-// Whether a monitor shows this pixel of the root. In Xinerama's mode a part
-// of the root that no screen covers has no contents to speak of.
-bool on_a_monitor(const DesktopCase &c, int px, int py)
-{
-    for (const Rect &m : c.monitors)
-        if (m.contains(px, py))
-            return true;
-    return false;
-}
-
 // Pixels shown on some monitor, inside `area` but outside every rectangle
 // of `except`, that differ between two pictures of the root. The monitors
 // of every case lie side by side, none over another.
@@ -358,31 +294,6 @@ int changed(const DesktopCase &c, const Picture &a, const Picture &b, const Rect
         count += differing(a, b, {left, top, right - left, bottom - top}, except);
     }
     return count;
-}
-
-// Reads full-width rows of the root as fast as the server answers, from
-// now until the strip alone has changed (the fade has begun).
-Sampling sample_rows_until_fade(XServer &x, const DesktopCase &c, const Picture &desktop,
-                                const std::vector<int> &rows, const Rect &strip)
-{
-    Window root = DefaultRootWindow(x.display);
-    return sample_until_fade([&](bool &strip_changed) {
-        int off = 0;
-        for (size_t i = 0; i < rows.size(); ++i) {
-            XImage *image = XGetImage(x.display, root, 0, rows[i], x.w, 1, AllPlanes, ZPixmap);
-            for (int px = 0; px < x.w; ++px) {
-                if ((int)(XGetPixel(image, px, 0) & 0xffffff) == desktop.at(px, rows[i]) ||
-                    !on_a_monitor(c, px, rows[i]))
-                    continue;
-                if (strip.contains(px, rows[i]))
-                    strip_changed = true;
-                else
-                    ++off;
-            }
-            XDestroyImage(image);
-        }
-        return off;
-    }, START_SECONDS);
 }
 
 // The full-screen window's WM_CLASS as "name/class" and its title.
@@ -423,7 +334,7 @@ TEST_P(OnADesktop, LooksUntouchedUntilThePaletteOpensOnTheUsersMonitorAndLeavesN
     const std::vector<int> rows = {0, 300, strip.y + strip.h / 2, c.h / 2, c.h - 8};
 
     Havoc havoc(x.get());
-    Sampling s = sample_rows_until_fade(*x, c, desktop, rows, strip);
+    Sampling s = sample_rows_until_fade(*x, desktop, rows, strip, c.monitors, START_SECONDS);
     EXPECT_EQ(s.off, 0) << s.off << " of " << s.samples << " samples differ from the desktop (at most " << s.worst
                         << " pixels) between " << s.first_off_ms << " and " << s.last_off_ms << " ms";
     ASSERT_GE(s.fade_ms, 0) << "the palette never began to fade in\n" << havoc.stderr_text();

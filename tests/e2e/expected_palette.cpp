@@ -7,6 +7,9 @@
 
 #include <allegro.h>
 
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -82,7 +85,7 @@ static int as_screenshot_reads(int bits, int c)
     return getr32(c) << 16 | getg32(c) << 8 | getb32(c);
 }
 
-Picture expected_palette(const Picture &desktop, const std::string &data_file, int depth)
+Picture expected_palette(const Picture &desktop, const std::string &data_file, int depth, const Rect &monitor)
 {
     library_started();
     // A 24-bit X screen has 32 bits a pixel, and so has havoc's screen there.
@@ -97,7 +100,7 @@ Picture expected_palette(const Picture &desktop, const std::string &data_file, i
             int c = desktop.at(x, y);
             putpixel(picture, x, y, makecol_depth(bits, c >> 16 & 0xff, c >> 8 & 0xff, c & 0xff));
         }
-    PaletteLayout at = palette_layout({0, 0, desktop.w, desktop.h}, data_file);
+    PaletteLayout at = palette_layout(monitor.w ? monitor : Rect{0, 0, desktop.w, desktop.h}, data_file);
     BITMAP *cap = palette_piece(data_file, CAP);
     BITMAP *icon[ICON_COUNT];
     for (int i = 0; i < ICON_COUNT; ++i)
@@ -151,4 +154,31 @@ Sampling sample_until_fade(const std::function<int(bool &strip_changed)> &sample
             return s;
         }
     }
+}
+
+Sampling sample_rows_until_fade(XServer &x, const Picture &desktop, const std::vector<int> &rows, const Rect &strip,
+                                const std::vector<Rect> &monitors, double seconds)
+{
+    Window root = DefaultRootWindow(x.display);
+    auto on_a_monitor = [&](int px, int py) {
+        return std::any_of(monitors.begin(), monitors.end(), [&](const Rect &m) { return m.contains(px, py); });
+    };
+    return sample_until_fade([&](bool &strip_changed) {
+        int off = 0;
+        for (int row : rows) {
+            XImage *image = XGetImage(x.display, root, 0, row, x.w, 1, AllPlanes, ZPixmap);
+            if (!image)
+                return -1;
+            for (int px = 0; px < x.w; ++px) {
+                if ((int)(XGetPixel(image, px, 0) & 0xffffff) == desktop.at(px, row) || !on_a_monitor(px, row))
+                    continue;
+                if (strip.contains(px, row))
+                    strip_changed = true;
+                else
+                    ++off;
+            }
+            XDestroyImage(image);
+        }
+        return off;
+    }, seconds);
 }

@@ -26,10 +26,12 @@ struct PaletteLayout {
 PaletteLayout palette_layout(const Rect &monitor, const std::string &data_file = GOOD_DATA_FILE);
 
 // The palette as it must look once faded in over `desktop` on a screen of
-// `depth` bits: the data file's own icons and caps drawn masked over the
-// picture by the library at the screen's depth, the way havoc draws them,
-// in the colours a screenshot reads.
-Picture expected_palette(const Picture &desktop, const std::string &data_file = GOOD_DATA_FILE, int depth = 24);
+// `depth` bits, on `monitor` (the whole screen when it is empty): the data
+// file's own icons and caps drawn masked over the picture by the library at
+// the screen's depth, the way havoc draws them, in the colours a screenshot
+// reads.
+Picture expected_palette(const Picture &desktop, const std::string &data_file = GOOD_DATA_FILE, int depth = 24,
+                         const Rect &monitor = {0, 0, 0, 0});
 
 // What a screen sampler saw from launch until the palette began to fade in.
 struct Sampling {
@@ -45,3 +47,9 @@ struct Sampling {
 // `strip_changed`; or a negative number when it could take no sample, which
 // ends the sampling.
 Sampling sample_until_fade(const std::function<int(bool &strip_changed)> &sample, double seconds);
+
+// Reads full-width rows of the root as fast as the server answers, for at
+// most `seconds`, until only the strip differs from `desktop`: the fade has
+// begun. Pixels no monitor shows are left out.
+Sampling sample_rows_until_fade(XServer &x, const Picture &desktop, const std::vector<int> &rows, const Rect &strip,
+                                const std::vector<Rect> &monitors, double seconds);
