@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 
 #include <cstdlib>
+#include <cstring>
 
 BITMAP *desktop_bmp = nullptr;
 BITMAP *back_buffer = nullptr;
@@ -84,6 +85,8 @@ bool escape_or_stop()
 void copy_background()
 {
     blit(desktop_bmp, back_buffer, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
+    // Input that came while the picture was copied still makes this frame.
+    pump_input();
 }
 
 void begin_frame()
@@ -98,9 +101,35 @@ void show_frame()
     show_area(0, 0, SCREEN_W, SCREEN_H);
 }
 
+// Whether row y of back_buffer, from x on for w pixels, differs from what
+// the screen holds there.
+static bool row_changed(int y, int x, int w)
+{
+    int bytes_per_pixel = (bitmap_color_depth(screen) + 7) / 8;
+    const void *shown = reinterpret_cast<const void *>(bmp_read_line(screen, y) + x * bytes_per_pixel);
+    const void *drawn = reinterpret_cast<const void *>(bmp_read_line(back_buffer, y) + x * bytes_per_pixel);
+    bool changed = std::memcmp(shown, drawn, (size_t)w * bytes_per_pixel) != 0;
+    bmp_unwrite_line(screen);
+    bmp_unwrite_line(back_buffer);
+    return changed;
+}
+
+// Only the rows that changed since the last show go to the screen, each run
+// of them in one copy: most passes move a pointer-sized image, and the
+// display then takes in a few rows instead of the whole picture, so the
+// frame is on it sooner.
 void show_area(int x, int y, int w, int h)
 {
-    blit(back_buffer, screen, x, y, x, y, w, h);
+    int run_top = -1;   // the first changed row of the run under way, if any
+    for (int row = y; row <= y + h; ++row) {
+        bool changed = row < y + h && row_changed(row, x, w);
+        if (changed && run_top < 0) {
+            run_top = row;
+        } else if (!changed && run_top >= 0) {
+            blit(back_buffer, screen, x, run_top, x, run_top, w, row - run_top);
+            run_top = -1;
+        }
+    }
     present_frame();
     if (frame_hook)
         frame_hook();
