@@ -114,22 +114,20 @@ static bool row_changed(int y, int x, int w)
     return changed;
 }
 
-// Only the rows that changed since the last show go to the screen, each run
-// of them in one copy: most passes move a pointer-sized image, and the
-// display then takes in a few rows instead of the whole picture, so the
-// frame is on it sooner.
+// Only the band from the first to the last row that changed since the last
+// show goes to the screen. Most passes move a pointer-sized image: the
+// display then takes in a few rows instead of the whole picture, and the
+// frame is on it sooner. Rows are compared only from each end inwards, so a
+// pass that changed rows far apart costs no more than copying them all.
 void show_area(int x, int y, int w, int h)
 {
-    int run_top = -1;   // the first changed row of the run under way, if any
-    for (int row = y; row <= y + h; ++row) {
-        bool changed = row < y + h && row_changed(row, x, w);
-        if (changed && run_top < 0) {
-            run_top = row;
-        } else if (!changed && run_top >= 0) {
-            blit(back_buffer, screen, x, run_top, x, run_top, w, row - run_top);
-            run_top = -1;
-        }
-    }
+    int top = y, bottom = y + h;
+    while (top < bottom && !row_changed(top, x, w))
+        ++top;
+    while (bottom > top && !row_changed(bottom - 1, x, w))
+        --bottom;
+    if (top < bottom)
+        blit(back_buffer, screen, x, top, x, top, w, bottom - top);
     present_frame();
     if (frame_hook)
         frame_hook();

@@ -124,8 +124,9 @@ void copy_background();
 void begin_frame();
 
 // Step 5: back_buffer onto the screen, whole, and on to the display at once.
-// Afterwards the screen holds back_buffer exactly; only the runs of rows
-// that differ from what it held are copied and sent.
+// Afterwards the screen holds back_buffer exactly; only the band of rows
+// from the first to the last that differ from what it held is copied and
+// sent.
 void show_frame();
 
 // Step 5 for a part of the screen: that rectangle of back_buffer onto the
