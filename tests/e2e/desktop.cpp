@@ -38,8 +38,10 @@ XServer::XServer(const std::vector<std::string> &command, int w_, int h_, int de
     for (const char *more : {"-displayfd", "", "-nolisten", "tcp", "-noreset"})
         args.push_back(more);
     args[command.size() + 1] = std::to_string(fds[1]);
+    pid_t parent = getpid();
     pid = fork();
     if (pid == 0) {
+        die_with(parent);
         close(fds[0]);
         int null = open("/dev/null", O_WRONLY);
         dup2(null, 1);

@@ -18,6 +18,7 @@
 #include <fstream>
 #include <grp.h>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/shm.h>
 #include <sys/wait.h>
 #include <thread>
@@ -55,11 +56,20 @@ std::string read_file(const std::string &path)
     return s.str();
 }
 
+void die_with(pid_t parent)
+{
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent)
+        _exit(127);
+}
+
 int spawn(const std::vector<std::string> &args, const std::vector<std::string> &env,
           const std::string &cwd, const std::string &out_path)
 {
+    pid_t parent = getpid();
     pid_t pid = fork();
     if (pid == 0) {
+        die_with(parent);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0)
             _exit(127);
         if (!out_path.empty()) {

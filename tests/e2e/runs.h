@@ -20,8 +20,14 @@ std::string make_temp_dir(const char *what);
 // The whole of a file, empty when it cannot be read.
 std::string read_file(const std::string &path);
 
+// In a child just forked from `parent`: the child is killed when the parent
+// dies, so a test run that crashes or is killed leaves no havoc or X server
+// running behind it.
+void die_with(pid_t parent);
+
 // Starts args[0] (looked up in PATH) with exactly `env`, in `cwd` unless it
-// is empty, with INT and QUIT at their defaults and nothing blocked. When
+// is empty, with INT and QUIT at their defaults and nothing blocked, and
+// killed should the test die. When
 // `out_path` is given, stderr goes there and stdout to /dev/null. The pid.
 int spawn(const std::vector<std::string> &args, const std::vector<std::string> &env,
           const std::string &cwd, const std::string &out_path);
