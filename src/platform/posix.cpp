@@ -35,6 +35,11 @@ static void keep_quiet(const char *, int, const char *, int, const char *, ...)
 {
 }
 
+void let_user_processes_look_in(bool allowed)
+{
+    prctl(PR_SET_DUMPABLE, allowed ? 1 : 0, 0, 0, 0);
+}
+
 // Only a note: everything else waits for the loops to see it. The handler
 // takes the signal's number alone, as the library puts back with signal()
 // whatever handler it found when it shuts down.
@@ -123,7 +128,7 @@ void prepare_process()
 {
     struct rlimit no_core = {0, 0};
     setrlimit(RLIMIT_CORE, &no_core);
-    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    let_user_processes_look_in(false);
     for (int fd = 0; fd < STANDARD_STREAMS; ++fd)
         if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) != fd)
             fatal("cannot open the null device for descriptor %d", fd);
