@@ -575,16 +575,25 @@ TEST(PortalFile, ReadThenGoneBeforeTheWindowShows)
 struct PortalScript {
     const char *name;
     const char *answers;  // fake_portal.cpp's script
+    bool pictures_folder; // whether the user's home has one, where some portals save
     bool starts;
     int requests;
     const char *says;
+    const char *never_says;
 };
 
+const char *const NO_FOLDER_ADVICE = "which does not exist: create that folder";
+
 const PortalScript PORTAL_SCRIPTS[] = {
-    {"FailsByItselfThenGivesThePicture", "1:50,1:50,0:50", true, 3, ""},
-    {"APersonRefuses", "2:1500", false, 1, "if you refused applications the right to take screenshots"},
-    {"ARefusalKeptAnswersAtOnce", "2:10", false, 10, "gave no picture 10 times in a row (Screenshot failed)"},
-    {"KeepsFailingByItself", "1:10", false, 10, "failed to take a picture 10 times in a row (Screenshot canceled)"},
+    {"FailsByItselfThenGivesThePicture", "1:50,1:50,0:50", true, true, 3, "", ""},
+    {"APersonRefuses", "2:1500", false, false, 1, "if you refused applications the right to take screenshots",
+     NO_FOLDER_ADVICE},
+    {"ARefusalKeptAnswersAtOnce", "2:10", true, false, 10, "gave no picture 10 times in a row (Screenshot failed)",
+     NO_FOLDER_ADVICE},
+    {"KeepsFailingByItself", "1:10", true, false, 10,
+     "failed to take a picture 10 times in a row (Screenshot canceled): its log may say why", NO_FOLDER_ADVICE},
+    {"KeepsFailingWithoutAPicturesFolder", "1:10", false, false, 10, "Pictures, which does not exist: create that folder",
+     "its log"},
 };
 
 class PortalAnswers : public testing::TestWithParam<PortalScript> {};
@@ -599,8 +608,12 @@ TEST_P(PortalAnswers, AskedAgainOnlyWhenNoPersonAnswered)
     char self[4096] = {};
     ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
     wrapper.insert(wrapper.end(), {self, "--fake-portal", GetParam().answers, count_file});
+    // A home of its own, with or without a pictures folder.
+    std::string home = make_temp_dir("portal-home");
+    if (GetParam().pictures_folder)
+        fs::create_directory(home + "/Pictures");
     // A compositor havoc cannot reach sends it to the portal.
-    Launch havoc({NO_COMPOSITOR}, wrapper);
+    Launch havoc({NO_COMPOSITOR, "HOME=" + home}, wrapper);
     if (GetParam().starts) {
         EXPECT_TRUE(wait_until(havoc_full_screen_with_keyboard, START_SECONDS)) << havoc.stderr_text();
         EXPECT_TRUE(type_key_until("Escape", [&] { return !havoc.running(); }));
@@ -613,7 +626,10 @@ TEST_P(PortalAnswers, AskedAgainOnlyWhenNoPersonAnswered)
     if (!GetParam().starts) {
         EXPECT_EQ(text.rfind("havoc: cannot photograph the Wayland desktop: ", 0), 0u) << text;
         EXPECT_NE(text.find(GetParam().says), std::string::npos) << text;
+        EXPECT_EQ(text.find(GetParam().never_says), std::string::npos) << text;
     }
+    std::error_code ignored;
+    fs::remove_all(home, ignored);
 }
 
 INSTANTIATE_TEST_SUITE_P(Wayland, PortalAnswers, testing::ValuesIn(PORTAL_SCRIPTS),
