@@ -204,11 +204,6 @@ static std::string portal_picture_file()
               reason.c_str());
     }
     XdpPortal *portal = xdp_portal_new();
-    // The portal tells which application asks by opening its /proc/PID/root,
-    // and refuses one it cannot look into ("Portal operation not allowed").
-    // havoc holds nothing of the desktop yet, and closes itself again before
-    // the picture is read.
-    let_user_processes_look_in(true);
     std::string file, failure;
     PortalAnswer answer = UNREACHABLE;
     int tries = 0;
@@ -221,7 +216,6 @@ static std::string portal_picture_file()
                     (answer == FAILED && g_get_monotonic_time() - asked < QUICKEST_ANSWER_US);
         ++tries;
     }
-    let_user_processes_look_in(false);
     g_object_unref(portal);
     g_object_unref(bus);
     if (answer == PICTURE)
@@ -300,7 +294,12 @@ static std::vector<unsigned char> take_portal_file(const std::string &path)
 
 void take_portal_screenshot(int w, int h, std::vector<uint32_t> *rgb)
 {
+    // The portal reads /proc/PID/root to tell a sandboxed application from
+    // a plain one, and refuses a process that is not dumpable. Nothing of
+    // the desktop is in havoc's memory until the file is read.
+    keep_process_private(false);
     std::string file = portal_picture_file();
+    keep_process_private(true);
     std::vector<unsigned char> bytes = take_portal_file(file);
 
     png_image png = {};

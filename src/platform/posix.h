@@ -5,7 +5,8 @@
 // arrived meanwhile (a PIPE, which havoc may raise itself, aside), or 0.
 int held_stop_signal();
 
-// Whether the user's other processes may look into havoc's (its memory, its
-// entries under /proc) and a crash may leave a dump: closed from the start,
-// opened only while nothing of the desktop is in memory yet.
-void let_user_processes_look_in(bool allowed);
+// Whether other processes of this user may look into havoc's /proc entry
+// and memory. Closed from the start; the desktop portal must look there to
+// learn who asks it, so it is open only while the portal is asked, before
+// any of the desktop's picture is in memory.
+void keep_process_private(bool closed);
