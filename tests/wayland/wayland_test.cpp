@@ -286,8 +286,8 @@ TEST(WaylandDesktop, LooksUntouchedUntilThePaletteKeysThroughTheCompositorAndNot
     EXPECT_EQ(s.off, 0) << s.off << " of " << s.samples << " samples differ from the desktop (at most " << s.worst
                         << " pixels) between " << s.first_off_ms << " and " << s.last_off_ms << " ms";
     ASSERT_GE(s.fade_ms, 0) << "the palette never began to fade in: " << x_windows() << havoc.stderr_text();
-    std::printf("%d samples, %d off the desktop, %d of the portal's flash, %d of the focus leaving a window, one every %.0f ms, "
-                "fade from %.0f ms\n",
+    std::printf("%d samples, %d off the desktop, %d of the portal's flash, %d of the focus leaving a window, "
+                "one every %.0f ms, fade from %.0f ms\n",
                 s.samples, s.off, portal_flashes, lightened, s.fade_ms / s.samples, s.fade_ms);
     RecordProperty("launch_to_palette_fade_ms", (int)s.fade_ms);
     ASSERT_TRUE(wait_until(havoc_full_screen_with_keyboard, STEP_SECONDS))
@@ -645,8 +645,8 @@ const PortalScript PORTAL_SCRIPTS[] = {
      NO_FOLDER_ADVICE},
     {"KeepsFailingByItself", "1:10", true, false, 10,
      "failed to take a picture 10 times in a row (Screenshot canceled): its log may say why", NO_FOLDER_ADVICE},
-    {"KeepsFailingWithoutAPicturesFolder", "1:10", false, false, 10, "Pictures, which does not exist: create that folder",
-     "its log"},
+    {"KeepsFailingWithoutAPicturesFolder", "1:10", false, false, 10,
+     "Pictures, which does not exist: create that folder", "its log"},
 };
 
 class PortalAnswers : public testing::TestWithParam<PortalScript> {};
