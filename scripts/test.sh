@@ -3,20 +3,20 @@
 # tests at every depth, the end-to-end tests and the Windows build under
 # Wine, then the frame-level tests at 32 and 8 bits a pixel again under
 # AddressSanitizer and UndefinedBehaviorSanitizer. Each test starts its own
-# Xvfb; the Wayland tests their own headless sway (and with --all-desktops
-# GNOME and KDE Plasma), as a user of their own when run as root.
+# Xvfb; the Wayland tests their own headless sway and KDE Plasma (and with
+# --all-desktops GNOME), as a user of their own when run as root.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 # The Wayland tests' desktops, each with XWayland and its own desktop portal:
-# sway (input and capture through the compositor); with --all-desktops
-# GNOME and KDE Plasma as well (KDE's portal draws its dialog with QML
-# modules its package leaves out: plasma-workspace brings the last of them),
-# a native window for each.
+# sway (input and capture through the compositor) and KDE Plasma (KDE's
+# portal draws its dialog with QML modules its package leaves out:
+# plasma-workspace brings the last of them, and the native window); with
+# --all-desktops GNOME as well, a native window for each.
 wayland_desktop=(sway xwayland xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk pipewire
-                 foot wtype grim jq libglib2.0-bin dbus python3-gi)
-more_desktops=(gnome-shell xdg-desktop-portal-gnome zenity
-               kwin-wayland xdg-desktop-portal-kde qtwayland5 qml-module-qtquick-controls2
-               qml-module-qtquick-layouts qml-module-org-kde-kirigami2 qml-module-org-kde-pipewire plasma-workspace)
+                 foot wtype grim jq libglib2.0-bin dbus python3-gi
+                 kwin-wayland xdg-desktop-portal-kde qtwayland5 qml-module-qtquick-controls2
+                 qml-module-qtquick-layouts qml-module-org-kde-kirigami2 qml-module-org-kde-pipewire plasma-workspace)
+more_desktops=(gnome-shell xdg-desktop-portal-gnome zenity)
 only_sway=(-LE more_desktops)
 if [ "${1:-}" = --all-desktops ]; then
     wayland_desktop+=("${more_desktops[@]}")

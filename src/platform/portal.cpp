@@ -176,6 +176,20 @@ static PortalAnswer ask_portal(XdpPortal *portal, std::string *file, std::string
     return answer;
 }
 
+// What to do about a portal that keeps failing by itself. Some portals
+// (KDE's) save each picture in the user's pictures folder and fail,
+// saying nothing, when there is none.
+static std::string advice_on_failing_portal()
+{
+    const char *special = g_get_user_special_dir(G_USER_DIRECTORY_PICTURES);
+    char *folder = special ? g_strdup(special) : g_build_filename(g_get_home_dir(), "Pictures", nullptr);
+    std::string advice = "its log may say why";
+    if (!g_file_test(folder, G_FILE_TEST_IS_DIR))
+        advice = std::string("it may save its pictures in ") + folder + ", which does not exist: create that folder";
+    g_free(folder);
+    return advice;
+}
+
 // The portal's picture as a file name; stops the program with a message
 // that says what happened when there is none.
 static std::string portal_picture_file()
@@ -215,8 +229,8 @@ static std::string portal_picture_file()
               "screenshots, allow it in your desktop's privacy settings",
               what, failure.c_str());
     if (answer == CANCELLED)
-        fatal("%s: the desktop portal failed to take a picture %d times in a row (%s): its log may say why", what,
-              tries, failure.c_str());
+        fatal("%s: the desktop portal failed to take a picture %d times in a row (%s): %s", what, tries,
+              failure.c_str(), advice_on_failing_portal().c_str());
     fatal("%s: the desktop portal gave no picture %d times in a row (%s): screenshots may be refused to "
           "applications in your desktop's privacy settings",
           what, tries, failure.c_str());
@@ -280,7 +294,12 @@ static std::vector<unsigned char> take_portal_file(const std::string &path)
 
 void take_portal_screenshot(int w, int h, std::vector<uint32_t> *rgb)
 {
+    // The portal reads /proc/PID/root to tell a sandboxed application from
+    // a plain one, and refuses a process that is not dumpable. Nothing of
+    // the desktop is in havoc's memory until the file is read.
+    keep_process_private(false);
     std::string file = portal_picture_file();
+    keep_process_private(true);
     std::vector<unsigned char> bytes = take_portal_file(file);
 
     png_image png = {};

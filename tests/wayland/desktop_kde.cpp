@@ -101,6 +101,11 @@ static void steer_pointer(XServer &x, int px, int py)
     std::this_thread::sleep_for(std::chrono::milliseconds(80));
 }
 
+static void place_pointer(int px, int py)
+{
+    send(POINTER_MOTION_ABSOLUTE, wl_fixed_from_int(px), wl_fixed_from_int(py));
+}
+
 static void press_left(XServer &, bool down)
 {
     send(BUTTON, BUTTON_LEFT, down ? PRESSED : RELEASED);
@@ -175,5 +180,10 @@ static Picture capture(Rect area)
 static bool native_window_has_keyboard() { return !x_havoc_has_keyboard(); }
 static bool scale_output(int) { return false; }
 
+// KWin's arrow, as its portal draws it: larger than X's, with an outline
+// and a shadow.
+static const Rect KWIN_ARROW = {-8, -6, 32, 44};
+
 const WaylandDesktop KDE = {"kde", capture, native_window_has_keyboard, x_havoc_full_screen_with_keyboard,
-                            x_any_window, x_window_list, steer_pointer, press_left, type_key_until, scale_output, false};
+                            x_any_window, x_window_list, steer_pointer, press_left, type_key_until, scale_output, false,
+                            KWIN_ARROW, place_pointer, true};

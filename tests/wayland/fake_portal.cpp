@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -76,9 +77,35 @@ void write_picture()
     png_image_write_to_file(&png, picture_file.c_str(), 0, pixels.data(), 0, nullptr);
 }
 
+// Whether the asking process lets the portal look into it, as the desktop's
+// portal does before anything else: it tells which application asks by
+// opening the process's /proc/PID/root, and refuses one it cannot open.
+bool asker_can_be_looked_into(GDBusConnection *bus, const char *sender)
+{
+    GVariant *reply = g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                  "org.freedesktop.DBus", "GetConnectionUnixProcessID",
+                                                  g_variant_new("(s)", sender), G_VARIANT_TYPE("(u)"),
+                                                  G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+    if (!reply)
+        return false;
+    unsigned pid = 0;
+    g_variant_get(reply, "(u)", &pid);
+    g_variant_unref(reply);
+    int root = open(("/proc/" + std::to_string(pid) + "/root").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (root < 0)
+        return false;
+    close(root);
+    return true;
+}
+
 void method_called(GDBusConnection *bus, const char *sender, const char *, const char *, const char *,
                    GVariant *args, GDBusMethodInvocation *invocation, gpointer)
 {
+    if (!asker_can_be_looked_into(bus, sender)) {
+        g_dbus_method_invocation_return_error(invocation, G_DBUS_ERROR, G_DBUS_ERROR_ACCESS_DENIED,
+                                              "Portal operation not allowed: cannot look into the asking process");
+        return;
+    }
     GVariant *options = g_variant_get_child_value(args, 1);
     const char *token = "t";
     g_variant_lookup(options, "handle_token", "&s", &token);

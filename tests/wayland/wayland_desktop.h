@@ -37,6 +37,17 @@ struct WaylandDesktop {
     // Whether the desktop flashes the screen as its portal takes a picture
     // (GNOME's does, and an application cannot ask it not to).
     bool portal_flashes;
+    // The pointer as the desktop's portal draws it into its picture, around
+    // its hot spot (KDE's does, and offers no way to leave it out); empty
+    // where the picture has no pointer.
+    Rect portal_pointer = {0, 0, 0, 0};
+    // There, the pointer put at (px, py) before launch, with no X window
+    // to see it go there.
+    void (*place_pointer)(int px, int py) = nullptr;
+    // Whether the window that loses the keyboard to havoc's is redrawn
+    // lighter, as a window without it, a moment before havoc's window shows
+    // (under KWin its shadow shrinks and its frame greys).
+    bool focus_lightens_windows = false;
 };
 
 // The desktop named by HAVOC_TEST_DESKTOP.

@@ -20,7 +20,9 @@ prepare_stage() {
 source "$(dirname "$0")/session.sh"
 
 export XDG_CURRENT_DESKTOP=KDE XDG_SESSION_TYPE=wayland KDE_FULL_SESSION=true KDE_SESSION_VERSION=5
-mkdir -p "$HOME/.local/share/applications" "$HOME/.config"
+# KDE's portal saves each picture in the pictures folder and fails when
+# there is none; a desktop login makes it (with the user's other folders).
+mkdir -p "$HOME/.local/share/applications" "$HOME/.config" "$HOME/Pictures"
 cat > "$HOME/.local/share/applications/havoc-wayland-tests.desktop" <<ENTRY
 [Desktop Entry]
 Type=Application
