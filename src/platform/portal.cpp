@@ -280,7 +280,12 @@ static std::vector<unsigned char> take_portal_file(const std::string &path)
 
 void take_portal_screenshot(int w, int h, std::vector<uint32_t> *rgb)
 {
+    // The portal reads /proc/PID/root to tell a sandboxed application from
+    // a plain one, and refuses a process that is not dumpable. Nothing of
+    // the desktop is in havoc's memory until the file is read.
+    keep_process_private(false);
     std::string file = portal_picture_file();
+    keep_process_private(true);
     std::vector<unsigned char> bytes = take_portal_file(file);
 
     png_image png = {};

@@ -103,6 +103,11 @@ static sigset_t stop_signal_set()
     return set;
 }
 
+void keep_process_private(bool closed)
+{
+    prctl(PR_SET_DUMPABLE, closed ? 0 : 1, 0, 0, 0);
+}
+
 // Descriptors 0 to 2 are opened onto the null device where they were
 // closed, so no connection the libraries make later can take one of them
 // and receive what is written to stderr.
@@ -123,7 +128,7 @@ void prepare_process()
 {
     struct rlimit no_core = {0, 0};
     setrlimit(RLIMIT_CORE, &no_core);
-    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    keep_process_private(true);
     for (int fd = 0; fd < STANDARD_STREAMS; ++fd)
         if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) != fd)
             fatal("cannot open the null device for descriptor %d", fd);
