@@ -164,4 +164,4 @@ static bool scale_output(int) { return false; }
 
 const WaylandDesktop GNOME = {"gnome", capture, native_window_has_keyboard, x_havoc_full_screen_with_keyboard,
                               x_any_window, x_window_list, steer_pointer, press_left, type_key_until,
-                              scale_output, true};
+                              scale_output, true, {800, 0, 320, 32}};

@@ -37,6 +37,10 @@ struct WaylandDesktop {
     // Whether the desktop flashes the screen as its portal takes a picture
     // (GNOME's does, and an application cannot ask it not to).
     bool portal_flashes;
+    // Where the desktop changes by itself, on session.sh's screen: a panel's
+    // clock, which may move on to the next minute between a picture of the
+    // desktop and havoc's own.
+    Rect clock = {0, 0, 0, 0};
 };
 
 // The desktop named by HAVOC_TEST_DESKTOP.

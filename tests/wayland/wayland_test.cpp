@@ -178,11 +178,11 @@ struct Desktop {
     PaletteLayout palette = palette_layout({0, 0, picture.w, picture.h}, data_file);
     Rect strip = palette.strip;
 
-    // Pixels outside the palette strip and the pointer that differ from the
-    // desktop as it was.
+    // Pixels outside the palette strip, the pointer and the desktop's clock
+    // that differ from the desktop as it was.
     int changed_outside_palette(const Picture &now)
     {
-        return differing(now, picture, {0, 0, picture.w, picture.h}, {strip, pointer_box(x)});
+        return differing(now, picture, {0, 0, picture.w, picture.h}, {strip, pointer_box(x), this_desktop().clock});
     }
 
     // The palette faded in, its icons fully opaque: it takes clicks and keys.
