@@ -162,6 +162,11 @@ static bool type_key_until(const std::string &key, const std::function<bool()> &
 static bool native_window_has_keyboard() { return !x_havoc_has_keyboard(); }
 static bool scale_output(int) { return false; }
 
-const WaylandDesktop GNOME = {"gnome", capture, native_window_has_keyboard, x_havoc_full_screen_with_keyboard,
-                              x_any_window, x_window_list, steer_pointer, press_left, type_key_until,
-                              scale_output, true, {800, 0, 320, 32}};
+const WaylandDesktop GNOME = [] {
+    WaylandDesktop d = {"gnome", capture, native_window_has_keyboard, x_havoc_full_screen_with_keyboard,
+                        x_any_window, x_window_list, steer_pointer, press_left, type_key_until,
+                        scale_output, true};
+    // The date and time in the middle of the top bar, and the icon beside them.
+    d.clock = {800, 0, 320, 32};
+    return d;
+}();
