@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <vector>
 
 static const int DEFAULT_FRAMES = 500;
@@ -126,9 +127,19 @@ static double peak_memory_mib()
 
 struct Measurement {
     double fps;
+    double cpu_ms;   // the loop's own thread's CPU time a frame
     double peak_mib;
     AllocCounts allocations;
 };
+
+// CPU time of the calling thread, in ms: what a busy machine disturbs far
+// less than the clock on the wall, as the loops never wait.
+static double thread_cpu_ms()
+{
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
 
 static Measurement measure(const BenchLoop &loop, int frames)
 {
@@ -137,6 +148,7 @@ static Measurement measure(const BenchLoop &loop, int frames)
     Script script = loop.script(loop.warmup + frames);
     int first = loop.warmup - 1, last = loop.warmup + frames - 1;
     clock::time_point start, end;
+    double cpu_start = 0, cpu_end = 0;
     Measurement m = {};
     reset_peak_memory();
     // Timed from the show step before the first measured frame to the show
@@ -145,12 +157,15 @@ static Measurement measure(const BenchLoop &loop, int frames)
         if (frame == first) {
             start_counting_allocations();
             start = clock::now();
+            cpu_start = thread_cpu_ms();
         } else if (frame == last) {
             end = clock::now();
+            cpu_end = thread_cpu_ms();
             m.allocations = stop_counting_allocations();
         }
     });
     m.fps = frames / std::chrono::duration<double>(end - start).count();
+    m.cpu_ms = (cpu_end - cpu_start) / frames;
     m.peak_mib = peak_memory_mib();
     return m;
 }
@@ -196,25 +211,27 @@ int main(int argc, char **argv)
         }
     print_load("after");
 
-    std::printf("\n%-32s %9s %9s %10s %12s %12s\n", "loop", "fps", "vs bare", "peak RSS",
-                "allocs main", "allocs other");
+    std::printf("\n%-32s %9s %9s %9s %10s %12s %12s\n", "loop", "fps", "vs bare", "CPU ms",
+                "peak RSS", "allocs main", "allocs other");
     for (int i = 0; i < LOOP_COUNT; ++i) {
-        std::vector<double> fps, ratio;
+        std::vector<double> fps, ratio, cpu;
         double peak = 0;
         int64_t main_allocs = 0, other_allocs = 0;
         for (int run = 0; run < runs; ++run) {
             const Measurement &m = results[i][run];
             fps.push_back(m.fps);
+            cpu.push_back(m.cpu_ms);
             ratio.push_back(m.fps / results[0][run].fps);
             peak = std::max(peak, m.peak_mib);
             main_allocs += m.allocations.this_thread;
             other_allocs += m.allocations.other_threads;
         }
-        std::printf("%-32s %9.0f %9.2f %6.1f MiB %12lld %12lld\n", loops[i].name, median(fps),
-                    median(ratio), peak, (long long)main_allocs, (long long)other_allocs);
+        std::printf("%-32s %9.0f %9.2f %9.2f %6.1f MiB %12lld %12lld\n", loops[i].name, median(fps),
+                    median(ratio), median(cpu), peak, (long long)main_allocs, (long long)other_allocs);
     }
-    std::printf("\nfps and vs bare: medians over the runs (vs bare: this loop's fps over the bare\n"
-                "frame's in the same round); allocations: totals over all timed frames, on the\n"
+    std::printf("\nfps, vs bare and CPU ms: medians over the runs (vs bare: this loop's fps over\n"
+                "the bare frame's in the same round; CPU ms: the loop's thread's CPU time a\n"
+                "frame); allocations: totals over all timed frames, on the\n"
                 "loop's own thread and on the library's background threads. The sweep moved\n"
                 "%d px a tick, a tick every %d frames in the last round.\n",
                 SWEEP_PIXELS_PER_SECOND / TICKS_PER_SECOND, frames_per_tick);

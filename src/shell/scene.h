@@ -116,16 +116,21 @@ int rand_range(int lo, int hi);
 bool escape_or_stop();
 
 // Frame skeleton, step 2: a fresh copy of the picture into back_buffer.
+// Input that came while it was copied is taken in as in step 1, so the
+// tool's work reads the hand as late as it can.
 void copy_background();
 
 // Step 2 and 3 together: the copy, then a mouse poll where the driver needs one.
 void begin_frame();
 
 // Step 5: back_buffer onto the screen, whole, and on to the display at once.
+// Afterwards the screen holds back_buffer exactly; only the band of rows
+// from the first to the last that differ from what it held is copied and
+// sent.
 void show_frame();
 
 // Step 5 for a part of the screen: that rectangle of back_buffer onto the
-// same place of the screen (the palette's fade-in).
+// same place of the screen (the palette's fade-in), rows as in show_frame.
 void show_area(int x, int y, int w, int h);
 
 // Step 6: a number key of another tool makes it current. True when the loop
