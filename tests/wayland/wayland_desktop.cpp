@@ -32,13 +32,26 @@ const WaylandDesktop &this_desktop()
     std::exit(2);
 }
 
+// A look at the screen shows it as it was at some moment after the look
+// began, and on a busy desktop one look may take longer than the whole wait
+// (GNOME Shell's picture of a screen that havoc redraws without pause, say):
+// the key goes again only once a look begun a full KEY_SECONDS after it has
+// failed, or a key that took, its effect still to show, could act twice.
 bool press_key_until(const std::function<void(bool down)> &press, const std::function<bool()> &done)
 {
     return wait_until([&] {
         press(true);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         press(false);
-        return wait_until(done, KEY_SECONDS);
+        auto pressed = std::chrono::steady_clock::now();
+        for (;;) {
+            auto began = std::chrono::steady_clock::now();
+            if (done())
+                return true;
+            if (began - pressed > std::chrono::duration<double>(KEY_SECONDS))
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     }, STEP_SECONDS);
 }
 

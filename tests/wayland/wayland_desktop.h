@@ -48,6 +48,10 @@ struct WaylandDesktop {
     // lighter, as a window without it, a moment before havoc's window shows
     // (under KWin its shadow shrinks and its frame greys).
     bool focus_lightens_windows = false;
+    // Where the desktop changes by itself, on session.sh's screen: a panel's
+    // clock, which may move on to the next minute between a picture of the
+    // desktop and havoc's own.
+    Rect clock = {0, 0, 0, 0};
 };
 
 // The desktop named by HAVOC_TEST_DESKTOP.

@@ -202,12 +202,13 @@ struct Desktop {
     // Where the pointer shows: havoc's arrow, and the one the portal drew.
     std::vector<Rect> pointer_areas() { return {pointer_box(x), drawn_pointer}; }
 
-    // Pixels outside the palette strip and the pointer that differ from the
-    // desktop as it was.
+    // Pixels outside the palette strip, the pointer and the desktop's clock
+    // that differ from the desktop as it was.
     int changed_outside_palette(const Picture &now)
     {
         std::vector<Rect> except = pointer_areas();
         except.push_back(strip);
+        except.push_back(this_desktop().clock);
         return differing(now, picture, {0, 0, picture.w, picture.h}, except);
     }
 
