@@ -3,6 +3,7 @@
 
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -121,7 +122,14 @@ static bool row_changed(int y, int x, int w)
 // pass that changed rows far apart costs no more than copying them all.
 void show_area(int x, int y, int w, int h)
 {
-    int top = y, bottom = y + h;
+    // Rows are read here, so the area is kept on the screen first, as blit
+    // keeps it.
+    int left = std::max(x, 0), right = std::min(x + w, SCREEN_W);
+    int top = std::max(y, 0), bottom = std::min(y + h, SCREEN_H);
+    if (left >= right)
+        top = bottom;
+    x = left;
+    w = right - left;
     while (top < bottom && !row_changed(top, x, w))
         ++top;
     while (bottom > top && !row_changed(bottom - 1, x, w))

@@ -237,6 +237,13 @@ TEST(Show, TheServerShowsBackBufferWhicheverRowsChanged)
     EXPECT_EQ(differing_pixels(shown, back_buffer, {100, palette_top, 200, palette_h}), 0) << "the area";
     EXPECT_GT(differing_pixels(shown, back_buffer, {0, palette_top, 100, palette_h}), 0) << "left of the area";
     destroy_bitmap(shown);
+
+    // An area reaching past the corner: what lies on the screen is shown.
+    rectfill(back_buffer, 0, SCREEN_H - 10, 20, SCREEN_H - 1, makecol(255, 128, 0));
+    show_area(-10, SCREEN_H - 10, 40, 30);
+    shown = server_picture();
+    EXPECT_EQ(differing_pixels(shown, back_buffer, {0, SCREEN_H - 10, 30, 10}), 0) << "the corner";
+    destroy_bitmap(shown);
 }
 
 }  // namespace
