@@ -3,9 +3,7 @@
 
 #include "platform/platform.h"
 
-#include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 BITMAP *desktop_bmp = nullptr;
 BITMAP *back_buffer = nullptr;
@@ -102,40 +100,9 @@ void show_frame()
     show_area(0, 0, SCREEN_W, SCREEN_H);
 }
 
-// Whether row y of back_buffer, from x on for w pixels, differs from what
-// the screen holds there.
-static bool row_changed(int y, int x, int w)
-{
-    int bytes_per_pixel = (bitmap_color_depth(screen) + 7) / 8;
-    const void *shown = reinterpret_cast<const void *>(bmp_read_line(screen, y) + x * bytes_per_pixel);
-    const void *drawn = reinterpret_cast<const void *>(bmp_read_line(back_buffer, y) + x * bytes_per_pixel);
-    bool changed = std::memcmp(shown, drawn, (size_t)w * bytes_per_pixel) != 0;
-    bmp_unwrite_line(screen);
-    bmp_unwrite_line(back_buffer);
-    return changed;
-}
-
-// Only the band from the first to the last row that changed since the last
-// show goes to the screen. Most passes move a pointer-sized image: the
-// display then takes in a few rows instead of the whole picture, and the
-// frame is on it sooner. Rows are compared only from each end inwards, so a
-// pass that changed rows far apart costs no more than copying them all.
 void show_area(int x, int y, int w, int h)
 {
-    // Rows are read here, so the area is kept on the screen first, as blit
-    // keeps it.
-    int left = std::max(x, 0), right = std::min(x + w, SCREEN_W);
-    int top = std::max(y, 0), bottom = std::min(y + h, SCREEN_H);
-    if (left >= right)
-        top = bottom;
-    x = left;
-    w = right - left;
-    while (top < bottom && !row_changed(top, x, w))
-        ++top;
-    while (bottom > top && !row_changed(bottom - 1, x, w))
-        --bottom;
-    if (top < bottom)
-        blit(back_buffer, screen, x, top, x, top, w, bottom - top);
+    blit(back_buffer, screen, x, y, x, y, w, h);
     present_frame();
     if (frame_hook)
         frame_hook();

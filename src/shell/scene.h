@@ -124,13 +124,10 @@ void copy_background();
 void begin_frame();
 
 // Step 5: back_buffer onto the screen, whole, and on to the display at once.
-// Afterwards the screen holds back_buffer exactly; only the band of rows
-// from the first to the last that differ from what it held is copied and
-// sent.
 void show_frame();
 
 // Step 5 for a part of the screen: that rectangle of back_buffer onto the
-// same place of the screen (the palette's fade-in), rows as in show_frame.
+// same place of the screen (the palette's fade-in).
 void show_area(int x, int y, int w, int h);
 
 // Step 6: a number key of another tool makes it current. True when the loop

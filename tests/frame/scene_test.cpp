@@ -7,10 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <xalleg.h>
-
 namespace {
 
 struct KeysCase {
@@ -170,80 +166,6 @@ TEST(OuterLoop, StepDeadlineIsClearedByThePaletteButKeptAcrossANumberKey)
     });
     EXPECT_EQ(seen_in_laser, 0);
     EXPECT_EQ(seen_in_lady, LEFT_BY_LASER);
-}
-
-}  // namespace
-
-namespace {
-
-// What the X server shows in the library's window, read back into a bitmap
-// of the screen's depth. On an 8-bit server pixels are colour indices, as in
-// the library's bitmaps.
-BITMAP *server_picture()
-{
-    XLOCK();
-    XImage *image = XGetImage(_xwin.display, _xwin.window, 0, 0, SCREEN_W, SCREEN_H, AllPlanes, ZPixmap);
-    XUNLOCK();
-    BITMAP *picture = create_bitmap(SCREEN_W, SCREEN_H);
-    for (int y = 0; y < SCREEN_H; ++y)
-        for (int x = 0; x < SCREEN_W; ++x)
-            putpixel(picture, x, y, (int)XGetPixel(image, x, y));
-    XDestroyImage(image);
-    return picture;
-}
-
-struct ShowCase {
-    const char *what;
-    void (*change)();
-};
-
-// Only the rows that changed are sent to the server: whatever the runs of
-// changed rows are, what it shows afterwards is back_buffer, and the frame
-// before is gone everywhere.
-TEST(Show, TheServerShowsBackBufferWhicheverRowsChanged)
-{
-    const int colour = makecol(200, 40, 90);
-    const ShowCase cases[] = {
-        {"a whole new picture", [] { clear_to_color(back_buffer, makecol(10, 120, 30)); }},
-        {"nothing", [] {}},
-        {"the first pixel", [] { putpixel(back_buffer, 0, 0, makecol(255, 255, 255)); }},
-        {"the last pixel", [] { putpixel(back_buffer, SCREEN_W - 1, SCREEN_H - 1, makecol(255, 255, 0)); }},
-        {"two runs of rows apart",
-         [] {
-             hline(back_buffer, 0, 100, SCREEN_W - 1, makecol(0, 0, 255));
-             rectfill(back_buffer, 300, 500, 310, 530, makecol(0, 255, 255));
-         }},
-        {"an image moved down the screen",
-         [] {
-             copy_background();
-             rectfill(back_buffer, 40, 700, 60, 720, makecol(255, 0, 0));
-         }},
-    };
-    reset_scene();
-    copy_background();
-    rectfill(back_buffer, 40, 40, 60, 60, colour);
-    show_frame();
-    for (const ShowCase &c : cases) {
-        c.change();
-        show_frame();
-        BITMAP *shown = server_picture();
-        EXPECT_EQ(differences(shown, back_buffer), "") << c.what;
-        destroy_bitmap(shown);
-    }
-    const int palette_h = 40, palette_top = 300;
-    rectfill(back_buffer, 0, palette_top, SCREEN_W - 1, palette_top + palette_h, colour);
-    show_area(100, palette_top, 200, palette_h);
-    BITMAP *shown = server_picture();
-    EXPECT_EQ(differing_pixels(shown, back_buffer, {100, palette_top, 200, palette_h}), 0) << "the area";
-    EXPECT_GT(differing_pixels(shown, back_buffer, {0, palette_top, 100, palette_h}), 0) << "left of the area";
-    destroy_bitmap(shown);
-
-    // An area reaching past the corner: what lies on the screen is shown.
-    rectfill(back_buffer, 0, SCREEN_H - 10, 20, SCREEN_H - 1, makecol(255, 128, 0));
-    show_area(-10, SCREEN_H - 10, 40, 30);
-    shown = server_picture();
-    EXPECT_EQ(differing_pixels(shown, back_buffer, {0, SCREEN_H - 10, 30, 10}), 0) << "the corner";
-    destroy_bitmap(shown);
 }
 
 }  // namespace
